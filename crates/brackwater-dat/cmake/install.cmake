@@ -1,0 +1,23 @@
+# Installs the headers, the static library and a package config, so that an
+# outside project can find_package(brackwater_dat CONFIG) and link brackwater::dat.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(BRACKWATER_DAT_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/brackwater_dat")
+
+install(TARGETS brackwater_dat EXPORT brackwater_dat_targets
+        ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+install(DIRECTORY include/ "${CMAKE_CURRENT_BINARY_DIR}/include/"
+        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
+        FILES_MATCHING PATTERN "*.hpp")
+install(EXPORT brackwater_dat_targets NAMESPACE brackwater::
+        FILE brackwater_datTargets.cmake DESTINATION "${BRACKWATER_DAT_CMAKE_DIR}")
+
+configure_package_config_file(cmake/brackwater_datConfig.cmake.in
+  "${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConfig.cmake"
+  INSTALL_DESTINATION "${BRACKWATER_DAT_CMAKE_DIR}")
+write_basic_package_version_file("${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConfigVersion.cmake"
+  COMPATIBILITY SameMinorVersion)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConfig.cmake"
+              "${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConfigVersion.cmake"
+        DESTINATION "${BRACKWATER_DAT_CMAKE_DIR}")

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <mutex>
+#include <ostream>
+#include <streambuf>
+#include <string>
+
+namespace brackwater_dat::runner {
+
+// The running check's standard output and standard error. Outside a capture
+// they are the process's own std::cout and std::cerr.
+std::ostream& out();
+std::ostream& err();
+
+// Everything one check writes to out() and err(), interleaved as written.
+class Capture {
+ public:
+  Capture();
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+
+  std::ostream& out() noexcept { return out_; }
+  std::ostream& err() noexcept { return err_; }
+  std::string take();
+
+ private:
+  // Appends to the shared text; a check's helper threads may write too.
+  class Buffer : public std::streambuf {
+   public:
+    explicit Buffer(Capture& owner) : owner_(owner) {}
+
+   protected:
+    int_type overflow(int_type ch) override;
+    std::streamsize xsputn(const char* data, std::streamsize count) override;
+
+   private:
+    Capture& owner_;
+  };
+
+  std::mutex mutex_;
+  std::string text_;
+  Buffer buffer_;
+  std::ostream out_;
+  std::ostream err_;
+};
+
+// Routes out() and err() of the current thread to `capture` while alive;
+// a null capture sends them straight to the process's streams.
+class ScopedCapture {
+ public:
+  explicit ScopedCapture(Capture* capture) noexcept;
+  ~ScopedCapture();
+  ScopedCapture(const ScopedCapture&) = delete;
+  ScopedCapture& operator=(const ScopedCapture&) = delete;
+
+ private:
+  Capture* previous_;
+};
+
+}  // namespace brackwater_dat::runner

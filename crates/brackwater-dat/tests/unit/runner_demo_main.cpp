@@ -1,0 +1,74 @@
+// A check program with one check of every outcome, run by runner_test.cpp.
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "runner/capture.hpp"
+#include "runner/failure.hpp"
+#include "runner/runner.hpp"
+
+namespace {
+
+namespace runner = brackwater_dat::runner;
+
+void fails_with_message() {
+  runner::out() << "fail-out\n";
+  runner::fail("the message\nsecond line");
+}
+
+void expected_failure_matches() { runner::fail("boom: expected"); }
+
+void expected_failure_missing() { runner::out() << "returned normally\n"; }
+
+void ignored_until_fixed() { runner::fail("an ignored check never runs"); }
+
+void passes() { runner::out() << "pass-out\n"; }
+
+// The two rendezvous checks pass only when they run at the same time.
+std::atomic<int> arrived{0};
+
+void meet_partner() {
+  ++arrived;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (arrived.load() < 2) {
+    if (std::chrono::steady_clock::now() > deadline) runner::fail("partner never arrived");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void rendezvous_a() { meet_partner(); }
+
+void rendezvous_b() { meet_partner(); }
+
+void skips_without_input() { runner::err() << "SKIP — no input available\n"; }
+
+void throws_plain_exception() { throw std::runtime_error("plain exception text"); }
+
+constexpr std::array kChecks = {
+    runner::CheckDescriptor{
+        .name = "expected_failure_matches",
+        .expected_failure = {.mode = runner::ExpectedFailure::Mode::WithMessage, .message = "boom"},
+        .kind = runner::CheckKind::Unit,
+        .function = &expected_failure_matches},
+    runner::CheckDescriptor{.name = "expected_failure_missing",
+                            .expected_failure = {.mode = runner::ExpectedFailure::Mode::Any},
+                            .kind = runner::CheckKind::Unit,
+                            .function = &expected_failure_missing},
+    runner::integration_check("fails_with_message", &fails_with_message),
+    runner::CheckDescriptor{.name = "ignored_until_fixed",
+                            .ignore = true,
+                            .ignore_message = "needs a fixture",
+                            .kind = runner::CheckKind::Unit,
+                            .function = &ignored_until_fixed},
+    runner::integration_check("passes", &passes),
+    runner::integration_check("rendezvous_a", &rendezvous_a),
+    runner::integration_check("rendezvous_b", &rendezvous_b),
+    runner::integration_check("skips_without_input", &skips_without_input),
+    runner::integration_check("throws_plain_exception", &throws_plain_exception),
+};
+
+}  // namespace
+
+int main(int argc, char** argv) { return runner::run_checks(argc, argv, kChecks); }
