@@ -5,13 +5,11 @@
 
 namespace {
 
-using brackwater_dat::runner::integration_check;
 namespace parity = brackwater_dat::parity;
 
 // Sorted by name.
 constexpr std::array kChecks = {
-    integration_check("js_resolve_sound_first_body_matches_rust",
-                      &parity::js_resolve_sound_first_body_matches_rust),
+    parity::kJsResolveSoundFirstBodyMatchesRust,
 };
 
 }  // namespace

@@ -16,20 +16,15 @@ std::ostream& err() { return current_capture ? current_capture->err() : std::cer
 
 Capture::Capture() : buffer_(*this), out_(&buffer_), err_(&buffer_) {}
 
-std::string Capture::take() {
-  std::lock_guard lock(mutex_);
-  return std::exchange(text_, {});
-}
+std::string Capture::take() { return std::exchange(text_, {}); }
 
 Capture::Buffer::int_type Capture::Buffer::overflow(int_type ch) {
   if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
-  std::lock_guard lock(owner_.mutex_);
   owner_.text_.push_back(traits_type::to_char_type(ch));
   return ch;
 }
 
 std::streamsize Capture::Buffer::xsputn(const char* data, std::streamsize count) {
-  std::lock_guard lock(owner_.mutex_);
   owner_.text_.append(data, static_cast<std::size_t>(count));
   return count;
 }

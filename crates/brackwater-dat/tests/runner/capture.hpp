@@ -1,14 +1,14 @@
 #pragma once
 
-#include <mutex>
 #include <ostream>
 #include <streambuf>
 #include <string>
 
 namespace brackwater_dat::runner {
 
-// The running check's standard output and standard error. Outside a capture
-// they are the process's own std::cout and std::cerr.
+// The running check's standard output and standard error. Outside a capture,
+// and on threads that a check starts itself, they are the process's own
+// std::cout and std::cerr.
 std::ostream& out();
 std::ostream& err();
 
@@ -24,7 +24,7 @@ class Capture {
   std::string take();
 
  private:
-  // Appends to the shared text; a check's helper threads may write too.
+  // Appends to the shared text.
   class Buffer : public std::streambuf {
    public:
     explicit Buffer(Capture& owner) : owner_(owner) {}
@@ -37,7 +37,6 @@ class Capture {
     Capture& owner_;
   };
 
-  std::mutex mutex_;
   std::string text_;
   Buffer buffer_;
   std::ostream out_;

@@ -35,6 +35,10 @@ Parsed parse_options(std::span<const std::string_view> args) {
       return arg == name || (arg.starts_with(name) && arg.substr(name.size()).starts_with('='));
     };
 
+    if (arg == "--") {
+      options.filters.insert(options.filters.end(), args.begin() + i + 1, args.end());
+      break;
+    }
     if (arg == "--exact") {
       options.exact = true;
     } else if (arg == "--nocapture") {
@@ -76,6 +80,7 @@ std::string usage(std::string_view program) {
          " [OPTIONS] [FILTER...]\n"
          "\n"
          "Runs the checks whose names contain any FILTER (all checks when none is given).\n"
+         "Everything after -- is a FILTER.\n"
          "\n"
          "Options:\n"
          "  --exact             filters and --skip patterns match whole names only\n"

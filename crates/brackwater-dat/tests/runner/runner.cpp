@@ -184,7 +184,8 @@ void print_section(std::string_view heading, const std::vector<const CheckDescri
   for (std::size_t i = 0; i < selected.size(); ++i) {
     if (outcomes[i].status != status) continue;
     names.push_back(selected[i]->name);
-    if (outcomes[i].output.empty()) continue;
+    // A failure always shows its block; a success only when it wrote something.
+    if (status == Status::Passed && outcomes[i].output.empty()) continue;
     blocks += "---- " + std::string(selected[i]->name) + " stdout ----\n";
     blocks += outcomes[i].output + "\n";
   }

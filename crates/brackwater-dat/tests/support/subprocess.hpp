@@ -18,9 +18,9 @@ struct ProcessResult {
 using EnvChange = std::pair<std::string, std::optional<std::string>>;
 
 struct ProcessOptions {
-  std::vector<EnvChange> env;
-  std::string input;  // written to the child's standard input, which is then closed
-  std::optional<std::string> working_directory;
+  std::vector<EnvChange> env = {};
+  std::string input = {};  // written to the child's standard input, which is then closed
+  std::optional<std::string> working_directory = {};
 };
 
 // Runs `argv` to completion, draining both output streams together. Throws

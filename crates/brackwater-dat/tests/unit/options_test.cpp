@@ -26,6 +26,12 @@ TEST(Options, ValuedOptionsTakeBothSpellings) {
   EXPECT_FALSE(options.exact);
 }
 
+TEST(Options, DoubleDashEndsOptions) {
+  const auto options = parsed({"a", "--", "--exact", "b"});
+  EXPECT_EQ(options.filters, (std::vector<std::string>{"a", "--exact", "b"}));
+  EXPECT_FALSE(options.exact);
+}
+
 TEST(Options, LaterThreadCountWins) {
   EXPECT_EQ(parsed({"--test-threads", "4", "--test-threads", "1"}).test_threads, 1u);
 }

@@ -2,6 +2,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -31,7 +32,9 @@ std::atomic<int> arrived{0};
 
 void meet_partner() {
   ++arrived;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const char* patience = std::getenv("RENDEZVOUS_PATIENCE_MS");
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(patience ? std::atoi(patience) : 30'000);
   while (arrived.load() < 2) {
     if (std::chrono::steady_clock::now() > deadline) runner::fail("partner never arrived");
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

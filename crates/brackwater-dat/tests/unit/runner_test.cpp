@@ -16,9 +16,10 @@ using brackwater_dat::test_support::run_process;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-ProcessResult run_demo(std::vector<std::string> args) {
+ProcessResult run_demo(std::vector<std::string> args,
+                       std::vector<brackwater_dat::test_support::EnvChange> env = {}) {
   args.insert(args.begin(), RUNNER_DEMO_PATH);
-  return run_process(args);
+  return run_process(args, {.env = std::move(env)});
 }
 
 // The report with its timing and the demo's source positions made constant.
@@ -113,6 +114,13 @@ TEST(Runner, ParallelChecksKeepTheirOutputApart) {
                                 "check 'fails_with_message' failed at "
                                 "crates/brackwater-dat/tests/unit/runner_demo_main.cpp:L:C:\n"
                                 "the message\nsecond line\n\n"));
+  EXPECT_THAT(report, HasSubstr("\n---- expected_failure_missing stdout ----\n"
+                                "returned normally\n"
+                                "note: check did not fail as expected\n\n"));
+  EXPECT_THAT(report,
+              HasSubstr("\n---- throws_plain_exception stdout ----\n"
+                        "check 'throws_plain_exception' failed with an uncaught exception:\n"
+                        "plain exception text\n\n"));
   EXPECT_THAT(report, HasSubstr("test rendezvous_a ... ok\n"));
   EXPECT_THAT(report, HasSubstr("test rendezvous_b ... ok\n"));
   EXPECT_TRUE(
@@ -217,8 +225,9 @@ TEST(RunnerCapture, NocaptureWritesStraightThrough) {
   EXPECT_THAT(result.out, HasSubstr("pass-out\n"));
   EXPECT_THAT(result.err, HasSubstr("SKIP — no input available\n"));
   EXPECT_THAT(result.err, HasSubstr("check 'fails_with_message' failed at "));
-  EXPECT_THAT(result.out, HasSubstr("\nfailures:\n\nfailures:\n    fails_with_message\n"));
-  EXPECT_THAT(result.out, Not(HasSubstr("---- fails_with_message stdout ----")));
+  // Nothing was captured, yet the failed check still gets its block.
+  EXPECT_THAT(result.out, HasSubstr("\nfailures:\n\n---- fails_with_message stdout ----\n\n"
+                                    "\nfailures:\n    fails_with_message\n"));
   EXPECT_EQ(result.exit_code, 101);
 }
 
@@ -272,6 +281,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgumentsCase{{"--skip"}, "option --skip needs a value"},
         BadArgumentsCase{{"--ignored", "--include-ignored"},
                          "--ignored and --include-ignored cannot be used together"}));
+
+TEST(Runner, OneThreadRunsChecksOneAtATime) {
+  const auto result =
+      run_demo({"rendezvous", "--test-threads", "1"}, {{"RENDEZVOUS_PATIENCE_MS", "200"}});
+  // Alone, the first gives up waiting; the second then finds it arrived long ago.
+  EXPECT_EQ(result_lines(result.out),
+            (std::set<std::string>{"test rendezvous_a ... FAILED", "test rendezvous_b ... ok"}));
+  EXPECT_THAT(result.out, HasSubstr("partner never arrived"));
+  EXPECT_EQ(result.exit_code, 101);
+}
 
 TEST(Runner, ListNamesTheSelectedChecks) {
   const auto result = run_demo({"--list", "rendezvous"});
