@@ -2,4 +2,10 @@
 
 // Everything the reader library offers, in one include.
 
+#include "brackwater_dat/bytes.hpp"
+#include "brackwater_dat/dat_database.hpp"
+#include "brackwater_dat/dat_file_entry.hpp"
+#include "brackwater_dat/dat_header.hpp"
+#include "brackwater_dat/error.hpp"
+#include "brackwater_dat/utils.hpp"
 #include "brackwater_dat/version.hpp"

@@ -1,9 +1,14 @@
 // An outside program built against the installed library.
 #include <brackwater_dat/brackwater_dat.hpp>
 #include <iostream>
+#include <variant>
 
 int main() {
   if (brackwater_dat::version() != BRACKWATER_DAT_VERSION_STRING) return 1;
+  const brackwater_dat::Bytes packed = {0x06, 0, 0, 0, 0x40, 0x61, 0x01, 0x03};
+  if (brackwater_dat::utils::decompress_lrs(packed) != brackwater_dat::Bytes(6, 0x61)) return 2;
+  const auto db = brackwater_dat::DatDatabase::open("no-such-archive.dat");
+  if (db || !std::holds_alternative<brackwater_dat::DatError::PathError>(db.error().value)) return 3;
   std::cout << "brackwater_dat " << brackwater_dat::version() << '\n';
   return 0;
 }

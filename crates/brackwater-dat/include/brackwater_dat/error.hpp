@@ -1,0 +1,132 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace brackwater_dat {
+
+enum class IoErrorKind {
+  NotFound,
+  PermissionDenied,
+  UnexpectedEof,
+  Interrupted,
+  WriteZero,
+  IsADirectory,
+  InvalidData,
+  OutOfMemory,
+  Other
+};
+
+// An I/O failure: its kind, a message, and the system error code when the
+// operating system reported it.
+class IoError {
+ public:
+  static IoError from_os(int errno_value);
+  static IoError simple(IoErrorKind kind, std::string message);
+
+  IoErrorKind kind() const noexcept { return kind_; }
+  const std::string& message() const noexcept { return message_; }
+  std::optional<int> os_code() const noexcept { return os_code_; }
+
+ private:
+  IoError(IoErrorKind kind, std::string message, std::optional<int> os_code)
+      : kind_(kind), message_(std::move(message)), os_code_(os_code) {}
+
+  IoErrorKind kind_;
+  std::string message_;
+  std::optional<int> os_code_;
+};
+
+// Where a fixed-layout record was being read when it failed, for example
+// "While parsing field 'block_size' in DatHeader".
+struct ParseFrame {
+  std::string message;
+  std::string file;
+  std::uint32_t line;
+};
+
+// The failure to read a fixed-layout record: the I/O error underneath and the
+// context it was met in, innermost frame first.
+class ParseError {
+ public:
+  explicit ParseError(IoError cause, std::vector<ParseFrame> frames = {})
+      : cause_(std::move(cause)), frames_(std::move(frames)) {}
+
+  const IoError& cause() const noexcept { return cause_; }
+  const std::vector<ParseFrame>& frames() const noexcept { return frames_; }
+
+ private:
+  IoError cause_;
+  std::vector<ParseFrame> frames_;
+};
+
+// The one error type of the archive reader.
+struct DatError {
+  struct Io {
+    IoError error;
+  };
+  struct BinRead {
+    ParseError error;
+  };
+  struct NotFound {
+    std::uint32_t id;
+  };
+  struct DuplicateId {
+    std::uint32_t id;
+  };
+  struct DuplicateNamespacedId {
+    std::string namespace_;
+    std::uint32_t file_id;
+  };
+  struct InvalidMagic {
+    std::string text;
+  };
+  struct UnsupportedVersion {
+    std::uint32_t version;
+  };
+  struct InvalidNamespace {
+    std::string text;
+  };
+  struct Corruption {
+    std::string text;
+  };
+  struct DecompressionFailed {
+    std::uint32_t value;
+  };
+  struct PathError {
+    std::filesystem::path path;
+    IoError source;
+  };
+  struct Other {
+    std::string text;
+  };
+
+  std::variant<Io, BinRead, NotFound, DuplicateId, DuplicateNamespacedId, InvalidMagic,
+               UnsupportedVersion, InvalidNamespace, Corruption, DecompressionFailed, PathError,
+               Other>
+      value;
+};
+
+template <class T>
+using Result = std::expected<T, DatError>;
+
+// Debug texts name the variant and its payload, for example NotFound(536871080)
+// or Os { code: 2, kind: NotFound, message: "No such file or directory" }.
+// Display texts are the plain message, with " (os error N)" for system errors.
+std::string debug_text(const IoError& error);
+std::string display_text(const IoError& error);
+std::string debug_text(const ParseError& error);
+std::string display_text(const ParseError& error);
+std::string debug_text(const DatError& error);
+
+// A text in double quotes, with quotes, backslashes and non-printable
+// characters escaped; bytes that are not UTF-8 show as \xNN.
+std::string debug_text(std::string_view text);
+
+}  // namespace brackwater_dat

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <brackwater_dat/bytes.hpp>
+
+namespace brackwater_dat::test_support {
+
+// An LRS encoder: the length prefix, then greedy matches of 2 to 17 bytes up
+// to 4095 back, found through hash chains.
+Bytes compress_lrs(ByteView data);
+
+// The decoder written the plain way, one byte at a time, as the oracle for
+// the library's decoder.
+Bytes decompress_lrs_reference(ByteView input);
+
+}  // namespace brackwater_dat::test_support

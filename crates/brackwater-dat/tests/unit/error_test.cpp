@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <brackwater_dat/error.hpp>
+#include <cerrno>
+
+namespace {
+
+using namespace brackwater_dat;
+
+IoError eof() { return IoError::simple(IoErrorKind::UnexpectedEof, "failed to fill whole buffer"); }
+
+struct DebugCase {
+  std::string name;
+  DatError error;
+  std::string text;
+};
+
+class DatErrorDebug : public ::testing::TestWithParam<DebugCase> {};
+
+TEST_P(DatErrorDebug, Text) { EXPECT_EQ(debug_text(GetParam().error), GetParam().text); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, DatErrorDebug,
+    ::testing::Values(
+        DebugCase{"NotFound", {DatError::NotFound{0x200000A8}}, "NotFound(536871080)"},
+        DebugCase{"Io",
+                  {DatError::Io{eof()}},
+                  "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })"},
+        DebugCase{"IoFromOs",
+                  {DatError::Io{IoError::from_os(ENOENT)}},
+                  "Io(Os { code: 2, kind: NotFound, message: \"No such file or directory\" })"},
+        DebugCase{"BinReadBare",
+                  {DatError::BinRead{ParseError(eof())}},
+                  "BinRead(failed to fill whole buffer)"},
+        DebugCase{"BinReadWithFrame",
+                  {DatError::BinRead{ParseError(eof(), {{"While parsing field 'magic' in DatHeader",
+                                                         "src/x.cpp", 12}})}},
+                  "BinRead(failed to fill whole buffer\n"
+                  " While parsing field 'magic' in DatHeader at src/x.cpp:12)"},
+        DebugCase{"DuplicateId", {DatError::DuplicateId{7}}, "DuplicateId(7)"},
+        DebugCase{"DuplicateNamespacedId",
+                  {DatError::DuplicateNamespacedId{"ns", 7}},
+                  "DuplicateNamespacedId { namespace: \"ns\", file_id: 7 }"},
+        DebugCase{"InvalidMagic", {DatError::InvalidMagic{"x"}}, "InvalidMagic(\"x\")"},
+        DebugCase{"UnsupportedVersion",
+                  {DatError::UnsupportedVersion{4294967295u}},
+                  "UnsupportedVersion(4294967295)"},
+        DebugCase{"InvalidNamespace", {DatError::InvalidNamespace{""}}, "InvalidNamespace(\"\")"},
+        DebugCase{"CorruptionEscapes",
+                  {DatError::Corruption{"a\"b\\c\td\re\nf"}},
+                  "Corruption(\"a\\\"b\\\\c\\td\\re\\nf\")"},
+        DebugCase{
+            "DecompressionFailed", {DatError::DecompressionFailed{3}}, "DecompressionFailed(3)"},
+        DebugCase{"PathError",
+                  {DatError::PathError{"dir/the \"dat\"", IoError::from_os(EACCES)}},
+                  "PathError { path: \"dir/the \\\"dat\\\"\", source: Os { code: 13, kind: "
+                  "PermissionDenied, message: \"Permission denied\" } }"},
+        DebugCase{"Other", {DatError::Other{"é✓"}}, "Other(\"é✓\")"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(DebugText, EscapesWhatCannotBePrinted) {
+  using namespace std::string_literals;
+  EXPECT_EQ(debug_text("nul\0bell\x07 del\x7f"s), "\"nul\\0bell\\u{7} del\\u{7f}\"");
+  EXPECT_EQ(debug_text("\xc2\x85 \xe2\x80\xa8 \xef\xbb\xbf"), "\"\\u{85} \\u{2028} \\u{feff}\"");
+  EXPECT_EQ(debug_text("bad \xff\xc3 end"), "\"bad \\xff\\xc3 end\"");
+  EXPECT_EQ(debug_text("\xed\xa0\x80"), "\"\\xed\\xa0\\x80\"");  // a surrogate is not UTF-8
+  EXPECT_EQ(debug_text("ÿ — ✓ 𝄞"), "\"ÿ — ✓ 𝄞\"");
+}
+
+TEST(IoErrorText, OsErrorsNameTheirCode) {
+  const IoError error = IoError::from_os(ENOENT);
+  EXPECT_EQ(error.kind(), IoErrorKind::NotFound);
+  EXPECT_EQ(error.os_code(), ENOENT);
+  EXPECT_EQ(display_text(error), "No such file or directory (os error 2)");
+  EXPECT_EQ(IoError::from_os(EISDIR).kind(), IoErrorKind::IsADirectory);
+  EXPECT_EQ(IoError::from_os(EINTR).kind(), IoErrorKind::Interrupted);
+  EXPECT_EQ(IoError::from_os(EIO).kind(), IoErrorKind::Other);
+}
+
+TEST(IoErrorText, SimpleErrorsAreTheirMessage) {
+  EXPECT_EQ(display_text(eof()), "failed to fill whole buffer");
+  EXPECT_FALSE(eof().os_code().has_value());
+}
+
+TEST(ParseErrorText, BareErrorIsItsCauseMessage) {
+  const ParseError error(eof());
+  EXPECT_EQ(debug_text(error), "failed to fill whole buffer");
+  EXPECT_EQ(display_text(error), "failed to fill whole buffer");
+}
+
+}  // namespace
