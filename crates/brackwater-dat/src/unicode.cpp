@@ -51,6 +51,15 @@ std::optional<Decoded> decode(std::string_view text) {
   return Decoded{c, length};
 }
 
+bool is_valid(std::string_view text) {
+  while (!text.empty()) {
+    const auto decoded = decode(text);
+    if (!decoded) return false;
+    text.remove_prefix(decoded->length);
+  }
+  return true;
+}
+
 std::string quoted(std::string_view text) {
   std::string out = "\"";
   while (!text.empty()) {

@@ -16,6 +16,9 @@ struct Decoded {
 };
 std::optional<Decoded> decode(std::string_view text);
 
+// Whether the whole text is well-formed UTF-8.
+bool is_valid(std::string_view text);
+
 // The text in double quotes with quote, backslash, \t \r \n \0 escaped, other
 // non-printable characters as \u{hex}, and malformed bytes as \xNN.
 std::string quoted(std::string_view text);

@@ -8,7 +8,8 @@ int main() {
   const brackwater_dat::Bytes packed = {0x06, 0, 0, 0, 0x40, 0x61, 0x01, 0x03};
   if (brackwater_dat::utils::decompress_lrs(packed) != brackwater_dat::Bytes(6, 0x61)) return 2;
   const auto db = brackwater_dat::DatDatabase::open("no-such-archive.dat");
-  if (db || !std::holds_alternative<brackwater_dat::DatError::PathError>(db.error().value)) return 3;
+  if (db || !std::holds_alternative<brackwater_dat::DatError::PathError>(db.error().value))
+    return 3;
   std::cout << "brackwater_dat " << brackwater_dat::version() << '\n';
   return 0;
 }

@@ -13,4 +13,11 @@ inline constexpr runner::CheckDescriptor kJsResolveSoundFirstBodyMatchesRust =
     runner::integration_check("js_resolve_sound_first_body_matches_rust",
                               &js_resolve_sound_first_body_matches_rust);
 
+// The retail archive's sound tables resolve six fixed questions to their
+// pinned waves.
+void rust_resolve_sound_matches_pinned_goldens();
+inline constexpr runner::CheckDescriptor kRustResolveSoundMatchesPinnedGoldens =
+    runner::integration_check("rust_resolve_sound_matches_pinned_goldens",
+                              &rust_resolve_sound_matches_pinned_goldens);
+
 }  // namespace brackwater_dat::parity

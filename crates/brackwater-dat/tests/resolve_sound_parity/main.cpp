@@ -10,6 +10,7 @@ namespace parity = brackwater_dat::parity;
 // Sorted by name.
 constexpr std::array kChecks = {
     parity::kJsResolveSoundFirstBodyMatchesRust,
+    parity::kRustResolveSoundMatchesPinnedGoldens,
 };
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <brackwater_dat/dat_database.hpp>
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <thread>
