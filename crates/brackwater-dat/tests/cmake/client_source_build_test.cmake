@@ -9,7 +9,8 @@ run_or_fail("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${build}" ${nested_configu
             -DBUILD_TESTING=OFF "-DBRACKWATER_CLIENT_SOURCE=${CLIENT_SOURCE}")
 run_or_fail("${CMAKE_COMMAND}" --build "${build}" --target resolve_sound_parity)
 
-execute_process(COMMAND "${build}/bin/resolve_sound_parity"
+execute_process(COMMAND "${build}/bin/resolve_sound_parity" --exact
+                        js_resolve_sound_first_body_matches_rust
                 RESULT_VARIABLE status OUTPUT_VARIABLE out)
 if(NOT status EQUAL 101)
   message(FATAL_ERROR "expected exit status 101, got ${status}:\n${out}")
@@ -31,7 +32,7 @@ endif()
 foreach(expected
     "test js_resolve_sound_first_body_matches_rust ... FAILED\n"
     "\nresolveSoundFirst must call `.first()` — body:\n${body}\n\n\nfailures:\n    js_resolve_sound_first_body_matches_rust\n"
-    "\ntest result: FAILED. 0 passed; 1 failed; 0 ignored; 0 measured; 0 filtered out; finished in ")
+    "\ntest result: FAILED. 0 passed; 1 failed; 0 ignored; 0 measured; ")
   string(FIND "${out}" "${expected}" found)
   if(found EQUAL -1)
     message(FATAL_ERROR "report lacks:\n${expected}\n--- report:\n${out}")
