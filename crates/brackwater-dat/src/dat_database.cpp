@@ -74,8 +74,14 @@ Result<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
     ~Closer() { file_io::close(fd); }
   } closer{*fd};
 
+  if (auto directory = file_io::refuse_directory(*fd); !directory) {
+    return path_error(directory.error());
+  }
   const auto length = file_io::length_of(*fd);
-  if (!length) return path_error(length.error());
+  if (!length) return io_error(length.error());
+  if (auto positioned = file_io::seek(*fd, kHeaderOffset); !positioned) {
+    return io_error(positioned.error());
+  }
   auto header = read_header(*fd);
   if (!header) return std::unexpected(std::move(header.error()));
 
@@ -101,8 +107,8 @@ Result<void> DatDatabase::read_chain(std::uint32_t first_block, std::uint32_t si
                                      Bytes& out) const {
   out.clear();
   if (size == 0) return {};
-  // Only a chain that revisits its own blocks could deliver more bytes than the
-  // file holds; reading it would end at the file's end anyway.
+  // Only a chain whose blocks revisit or overlap each other could deliver more
+  // bytes than the file holds; a sound one would end at the file's end anyway.
   if (size > file_length_) return io_error(file_io::unexpected_eof());
   try {
     out.resize(size);
@@ -112,10 +118,10 @@ Result<void> DatDatabase::read_chain(std::uint32_t first_block, std::uint32_t si
   }
 
   const std::uint32_t capacity = header_.block_size - 4;  // wraps below 4, as stored
-  // With no payload per block only the chain's end makes progress; more links
-  // than the file holds blocks means it loops.
-  const std::uint64_t link_limit = file_length_ / header_.block_size;
-  std::uint64_t links_followed = 0;
+  // With no payload per block only the chain's end makes progress, so a chain
+  // that never ends must loop; Brent's method finds the loop within one lap.
+  std::uint32_t loop_mark = first_block;
+  std::uint64_t lap = 1, steps = 0;
   std::uint32_t written = 0;
   std::uint32_t remaining = size;
   std::uint32_t block = first_block;
@@ -134,7 +140,7 @@ Result<void> DatDatabase::read_chain(std::uint32_t first_block, std::uint32_t si
       // The last block holds whatever is still missing, read on past its end.
       const std::uint32_t done = contiguous ? chunk : 0;
       auto rest = std::span(out).subspan(written + done, remaining - done);
-      if (auto read = file_io::read_exact_at(fd_, std::uint32_t(payload + done), rest); !read) {
+      if (auto read = file_io::read_exact_at(fd_, std::uint64_t{payload} + done, rest); !read) {
         return io_error(std::move(read.error()));
       }
       return {};
@@ -149,9 +155,12 @@ Result<void> DatDatabase::read_chain(std::uint32_t first_block, std::uint32_t si
     if (remaining == 0) return {};
     written += chunk;
     block = next;
-    if (capacity == 0 && ++links_followed > link_limit) {
-      return corruption("block chain at " + hex32(first_block) + " follows more than " +
-                        std::to_string(link_limit) + " links without reaching its end");
+    if (capacity == 0) {
+      if (block == loop_mark) {
+        return corruption("block chain at " + hex32(first_block) + " loops back to block " +
+                          hex32(block) + " without reaching its end");
+      }
+      if (++steps == lap) loop_mark = block, lap *= 2, steps = 0;
     }
   }
 }

@@ -93,6 +93,7 @@ std::string display_text(const IoError& error) {
 }
 
 std::string display_text(const ParseError& error) {
+  if (error.frames().empty()) return error.cause().message();
   std::string text = display_text(error.cause());
   for (const auto& frame : error.frames()) {
     text += "\n " + frame.message + " at " + frame.file + ":" + std::to_string(frame.line);

@@ -35,11 +35,24 @@ std::expected<int, IoError> open_read_only(const std::filesystem::path& path) {
   }
 }
 
-std::expected<std::uint64_t, IoError> length_of(int fd) {
+std::expected<void, IoError> refuse_directory(int fd) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) return std::unexpected(IoError::from_os(errno));
   if (S_ISDIR(status.st_mode)) return std::unexpected(IoError::from_os(EISDIR));
-  return static_cast<std::uint64_t>(status.st_size);
+  return {};
+}
+
+std::expected<std::uint64_t, IoError> length_of(int fd) {
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  if (end < 0) return std::unexpected(IoError::from_os(errno));
+  return static_cast<std::uint64_t>(end);
+}
+
+std::expected<void, IoError> seek(int fd, std::uint64_t offset) {
+  if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    return std::unexpected(IoError::from_os(errno));
+  }
+  return {};
 }
 
 void close(int fd) noexcept {

@@ -17,7 +17,15 @@ namespace brackwater_dat::file_io {
 // Opens `path` for reading only; the descriptor closes on exec.
 std::expected<int, IoError> open_read_only(const std::filesystem::path& path);
 
+// Fails with IsADirectory for a directory, which opens but holds no bytes.
+std::expected<void, IoError> refuse_directory(int fd);
+
+// The file's length, found by seeking to its end (block devices included).
 std::expected<std::uint64_t, IoError> length_of(int fd);
+
+// Sets the file's position; reads here never use it, but a file that cannot
+// be positioned is no archive.
+std::expected<void, IoError> seek(int fd, std::uint64_t offset);
 
 void close(int fd) noexcept;
 

@@ -155,6 +155,7 @@ TEST_F(DatDatabaseTest, UnreadableFileIsAPathError) {
   const auto* error = std::get_if<DatError::PathError>(&db.error().value);
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->source.kind(), IoErrorKind::PermissionDenied);
+  EXPECT_EQ(error->path.native(), path().native());
 }
 
 TEST_F(DatDatabaseTest, DirectoryIsAPathError) {
@@ -309,6 +310,36 @@ TEST_F(DatDatabaseTest, MoreThanSixtyOneEntriesFailsOpening) {
   EXPECT_EQ(bin->error.frames()[0].file, "crates/brackwater-dat/src/directory_node.cpp");
 }
 
+TEST_F(DatDatabaseTest, OverfullNodeFailsBeforeItsChildren) {
+  ArchiveBuilder builder;
+  NodeSpec root = leaf({1});
+  root.count = 70;
+  root.children[0] = 0x7FFFFF00;  // would fail with Io if it were read
+  builder.header().root_offset = builder.store_node(root);
+  const auto db = open(builder);
+  ASSERT_FALSE(db.has_value());
+  EXPECT_TRUE(std::holds_alternative<DatError::BinRead>(db.error().value))
+      << debug_text(db.error());
+}
+
+TEST_F(DatDatabaseTest, FirstFailingChildInPreOrderWins) {
+  // Child 0's subtree fails deep down (an overfull node); child 1 would fail
+  // with Io. The walk reports the first.
+  ArchiveBuilder builder;
+  NodeSpec overfull = leaf({3});
+  overfull.count = 62;
+  NodeSpec first = leaf({2});
+  first.children[0] = builder.store_node(overfull);
+  NodeSpec root = leaf({1});
+  root.children[0] = builder.store_node(first);
+  root.children[1] = 0x7FFFFF00;
+  builder.header().root_offset = builder.store_node(root);
+  const auto db = open(builder);
+  ASSERT_FALSE(db.has_value());
+  EXPECT_TRUE(std::holds_alternative<DatError::BinRead>(db.error().value))
+      << debug_text(db.error());
+}
+
 TEST_F(DatDatabaseTest, ErrorInAChildFailsOpening) {
   ArchiveBuilder builder;
   NodeSpec root = leaf({1});
@@ -410,14 +441,27 @@ TEST_F(DatDatabaseTest, ReadsPastTheFileEndFail) {
   EXPECT_EQ(debug_text(db.read_file_data(0x00200000, 1).error()), eof);
 }
 
-TEST_F(DatDatabaseTest, TinyBlockSizeWrapsToOneBigBlock) {
-  ArchiveBuilder builder(2);  // capacity wraps to 2^32 - 2
+class TinyBlockSizes : public DatDatabaseTest,
+                       public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(TinyBlockSizes, CapacityWrapsToOneBigBlock) {
+  // Below 4 the capacity wraps to nearly 2^32: the first block holds it all,
+  // so its link, here past the end of the file, is never followed.
+  ArchiveBuilder builder(GetParam());
   const Bytes payload = pattern(600, 3);
   builder.put_bytes(0x404, payload);
-  builder.put_u32(0x400, 0x12345678);  // followed? no: the first chunk already holds it all
+  builder.put_u32(0x400, 0x7FFFFFF0);
+  NodeSpec root = leaf({1});
+  root.entries[0].offset = 0x400;
+  root.entries[0].size = 600;
+  builder.put_bytes(0x804, test_support::encode_node(root));  // a node is a chain too
+  builder.put_u32(0x800, 0x7FFFFFF0);
+  builder.header().root_offset = 0x800;
   const DatDatabase db = open_ok(builder);
-  EXPECT_EQ(db.read_file_data(0x400, 600).value(), payload);
+  EXPECT_EQ(db.get_file(1).value(), payload);
 }
+
+INSTANTIATE_TEST_SUITE_P(BlockSizes, TinyBlockSizes, ::testing::Values(0u, 1u, 2u, 3u));
 
 TEST_F(DatDatabaseTest, ZeroCapacityChainThatEndsIsRead) {
   ArchiveBuilder builder(4);
@@ -441,6 +485,50 @@ TEST_F(DatDatabaseTest, PayloadOffsetWrapsAtFourGigabytes) {
   EXPECT_EQ(db->read_file_data(0xFFFFFFFC, 4).value(), (Bytes{9, 8, 7, 6}));
 }
 
+TEST_F(DatDatabaseTest, LastBlockReadRunsOnPastFourGigabytes) {
+  // The combined link-and-payload read of a block just below 2^32 must go on
+  // reading past 2^32, as reading the payload alone would.
+  ArchiveBuilder builder;
+  builder.put_bytes(0, Bytes{9, 8, 7, 6});
+  builder.write(path());
+  const Bytes beyond = pattern(2000, 4);
+  {
+    std::fstream file(path(), std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(0x100000000);
+    file.write(reinterpret_cast<const char*>(beyond.data()), 2000);
+  }
+  const auto db = DatDatabase::open(path());
+  ASSERT_TRUE(db.has_value()) << debug_text(db.error());
+  const auto data = db->read_file_data(0xFFFFFF00, 2000);
+  ASSERT_TRUE(data.has_value()) << debug_text(data.error());
+  Bytes expected(0xFC, 0);
+  expected.insert(expected.end(), beyond.begin(), beyond.begin() + (2000 - 0xFC));
+  EXPECT_EQ(*data, expected);
+}
+
+TEST_F(DatDatabaseTest, WrappedBlockInsideAChain) {
+  // The block at 0xFFFFFFFC links on to 0x400; its payload wraps to offset 0.
+  ArchiveBuilder builder(1024);
+  const std::uint32_t next = builder.allocate_block();
+  builder.put_bytes(next + 4, pattern(100, 8));
+  builder.write(path());
+  {
+    std::fstream file(path(), std::ios::binary | std::ios::in | std::ios::out);
+    const std::uint8_t link[4] = {0x00, 0x04, 0x00, 0x00};
+    file.seekp(0xFFFFFFFC);
+    file.write(reinterpret_cast<const char*>(link), 4);
+  }
+  const auto db = DatDatabase::open(path());
+  ASSERT_TRUE(db.has_value()) << debug_text(db.error());
+  const auto data = db->read_file_data(0xFFFFFFFC, 1100);
+  ASSERT_TRUE(data.has_value()) << debug_text(data.error());
+  const Bytes image = builder.image();
+  Bytes expected(image.begin(), image.begin() + 1020);
+  const Bytes tail = pattern(80, 8);
+  expected.insert(expected.end(), tail.begin(), tail.end());
+  EXPECT_EQ(*data, expected);
+}
+
 // ---- hostile archives ----
 
 TEST_F(DatDatabaseTest, ZeroCapacityLoopIsRefused) {
@@ -451,7 +539,23 @@ TEST_F(DatDatabaseTest, ZeroCapacityLoopIsRefused) {
   const auto data = db.read_file_data(0x400, 8);
   ASSERT_FALSE(data.has_value());
   EXPECT_THAT(debug_text(data.error()),
-              ::testing::StartsWith("Corruption(\"block chain at 0x00000400 follows more than "));
+              ::testing::StartsWith("Corruption(\"block chain at 0x00000400 loops back"));
+}
+
+TEST_F(DatDatabaseTest, ZeroCapacityLoopInALargeFileIsRefused) {
+  // A loop deep inside a 64 MiB file: found by the chain's own shape, not by
+  // following as many links as the file could hold blocks.
+  ArchiveBuilder builder(4);
+  builder.put_u32(0x400, 0x404);
+  builder.put_u32(0x404, 0x408);
+  builder.put_u32(0x408, 0x404);
+  builder.write(path());
+  ASSERT_EQ(::truncate(path().c_str(), 64 << 20), 0);
+  const auto db = DatDatabase::open(path());
+  ASSERT_TRUE(db.has_value());
+  EXPECT_EQ(debug_text(db->read_file_data(0x400, 1).error()),
+            "Corruption(\"block chain at 0x00000400 loops back to block 0x00000404 without "
+            "reaching its end\")");
 }
 
 TEST_F(DatDatabaseTest, SizeBeyondTheFileFailsWithoutAllocating) {
