@@ -20,4 +20,11 @@ inline constexpr runner::CheckDescriptor kRustResolveSoundMatchesPinnedGoldens =
     runner::integration_check("rust_resolve_sound_matches_pinned_goldens",
                               &rust_resolve_sound_matches_pinned_goldens);
 
+// All 205 sound kinds of two retail tables resolve as the external reference
+// tool resolves them.
+void rust_vs_csharp_full_enum_cardinality();
+inline constexpr runner::CheckDescriptor kRustVsCsharpFullEnumCardinality =
+    runner::integration_check("rust_vs_csharp_full_enum_cardinality",
+                              &rust_vs_csharp_full_enum_cardinality);
+
 }  // namespace brackwater_dat::parity

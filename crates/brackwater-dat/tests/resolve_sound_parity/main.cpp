@@ -11,6 +11,7 @@ namespace parity = brackwater_dat::parity;
 constexpr std::array kChecks = {
     parity::kJsResolveSoundFirstBodyMatchesRust,
     parity::kRustResolveSoundMatchesPinnedGoldens,
+    parity::kRustVsCsharpFullEnumCardinality,
 };
 
 }  // namespace
