@@ -8,8 +8,4 @@ namespace brackwater_dat::test_support {
 // to 4095 back, found through hash chains.
 Bytes compress_lrs(ByteView data);
 
-// The decoder written the plain way, one byte at a time, as the oracle for
-// the library's decoder.
-Bytes decompress_lrs_reference(ByteView input);
-
 }  // namespace brackwater_dat::test_support

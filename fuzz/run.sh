@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs one fuzz target for a while:  fuzz/run.sh TARGET SECONDS [libFuzzer options...]
+# TARGET is lrs, sound_table, dat_database or tool_response. The committed
+# seeds in fuzz/corpus/TARGET start a working corpus in build/fuzz/corpus/TARGET;
+# inputs that break the target land in build/fuzz/artifacts/TARGET/ (commit
+# them to fuzz/corpus/TARGET once fixed, so every build replays them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [[ $# -lt 2 ]]; then
+  echo "usage: $0 TARGET SECONDS [libFuzzer options...]" >&2
+  exit 2
+fi
+target=$1
+seconds=$2
+shift 2
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target "fuzz_${target}" >/dev/null
+
+work="build/fuzz/corpus/${target}"
+artifacts="build/fuzz/artifacts/${target}/"
+mkdir -p "$work" "$artifacts"
+max_len=4096
+[[ $target == dat_database ]] && max_len=65536
+
+exec "build/fuzz/bin/fuzz_${target}" "$work" "fuzz/corpus/${target}" \
+  -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+  -artifact_prefix="$artifacts" -print_final_stats=1 "$@"
