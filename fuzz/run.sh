@@ -15,8 +15,13 @@ target=$1
 seconds=$2
 shift 2
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target "fuzz_${target}" >/dev/null
+mkdir -p build
+# Several runs may start at once; one configures and builds at a time.
+(
+  flock 9
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz --target "fuzz_${target}" >/dev/null
+) 9>build/fuzz.lock
 
 work="build/fuzz/corpus/${target}"
 artifacts="build/fuzz/artifacts/${target}/"
