@@ -8,11 +8,13 @@
 #include <atomic>
 #include <brackwater_dat/dat_database.hpp>
 #include <cerrno>
+#include <fstream>
 #include <map>
 #include <tuple>
 
 #include "support/archive_builder.hpp"
 #include "support/dat_matchers.hpp"
+#include "support/synthetic_retail.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -168,6 +170,30 @@ TEST_F(IoFaults, EachBlockCostsOneRead) {
     calls = 0;
     ASSERT_TRUE(db->read_file_data(first, size).has_value());
     EXPECT_EQ(calls.load(), reads) << size;
+  }
+}
+
+TEST_F(IoFaults, SyntheticRetailArchiveReadsTheSameUnderFaults) {
+  const auto retail = test_support::build_synthetic_retail(test_support::RetailVariant::Good);
+  const auto path = *dir_ / "retail.dat";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(retail.image.data()),
+             static_cast<std::streamsize>(retail.image.size()));
+  auto read_retail = [&] {
+    std::map<std::uint32_t, Bytes> files;
+    const auto db = DatDatabase::open(path);
+    EXPECT_TRUE(db.has_value());
+    if (!db) return files;
+    for (const auto& [id, entry] : db->directory()) files[id] = db->get_file(id).value();
+    return files;
+  };
+  const auto expected = read_retail();
+  ASSERT_GT(expected.size(), 300u);
+  for (Fault mode : {Fault::InterruptAndOneByte, Fault::Interrupt}) {
+    fault = mode;
+    const auto got = read_retail();
+    fault = Fault::None;
+    EXPECT_EQ(got, expected) << static_cast<int>(mode);
   }
 }
 

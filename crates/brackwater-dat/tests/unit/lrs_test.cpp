@@ -10,8 +10,8 @@
 namespace {
 
 using brackwater_dat::Bytes;
-using brackwater_dat::test_support::compress_lrs;
 using brackwater_dat::fuzz::decompress_lrs_reference;
+using brackwater_dat::test_support::compress_lrs;
 using brackwater_dat::utils::decompress_lrs;
 
 struct Vector {

@@ -1,0 +1,49 @@
+// Hostile inputs end in a clear error or value with bounded memory. Each runs
+// in a process of its own, so the peak resident memory is its own.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/subprocess.hpp"
+
+namespace {
+
+struct LimitCase {
+  std::string scenario;
+  std::string outcome;
+};
+
+class ResourceLimits : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(ResourceLimits, EndsClearlyInBoundedMemory) {
+  const auto result =
+      brackwater_dat::test_support::run_process({LIMITS_PROBE_PATH, GetParam().scenario});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_THAT(result.out, ::testing::StartsWith(GetParam().outcome + "\n"));
+  std::smatch rss;
+  ASSERT_TRUE(std::regex_search(result.out, rss, std::regex(R"(peak_rss_kib (\d+))")));
+  EXPECT_LT(std::stol(rss[1]), PEAK_RSS_LIMIT_KIB) << result.out;
+}
+
+const std::string kEof =
+    "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })";
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, ResourceLimits,
+    ::testing::Values(
+        LimitCase{"huge-file-size", kEof}, LimitCase{"lrs-huge-prefix", "ok 136008 bytes"},
+        LimitCase{"sound-table-huge-count",
+                  "failed to fill whole buffer / failed to fill whole buffer"},
+        LimitCase{"cyclic-tree", "Corruption(\"directory node at 0x00000400 is reached twice\")"},
+        LimitCase{"deep-tree", "NotFound(1)"},
+        LimitCase{"zero-capacity-loop",
+                  "Corruption(\"block chain at 0x00000400 loops back to block 0x00000400 without "
+                  "reaching its end\")"}),
+    [](const auto& info) {
+      std::string name = info.param.scenario;
+      std::erase(name, '-');
+      return name;
+    });
+
+}  // namespace
