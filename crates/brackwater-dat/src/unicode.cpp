@@ -7,13 +7,27 @@ namespace {
 
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-// Controls, line and paragraph separators, and the invisible format characters
-// that would otherwise hide inside a message.
+struct Range {
+  char32_t first, last;
+};
+
+// Characters that would hide or mislead inside a message: controls, spaces
+// other than the ASCII one, line and paragraph separators, format
+// characters, combining marks (which attach to the quote before them),
+// private-use characters and noncharacters.
+constexpr Range kHidden[] = {
+    {0x0000, 0x001F}, {0x007F, 0x00A0}, {0x00AD, 0x00AD}, {0x0300, 0x036F},   {0x0600, 0x0605},
+    {0x061C, 0x061C}, {0x06DD, 0x06DD}, {0x070F, 0x070F}, {0x1680, 0x1680},   {0x180E, 0x180E},
+    {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x2000, 0x200F}, {0x2028, 0x202F},   {0x205F, 0x206F},
+    {0x20D0, 0x20FF}, {0x3000, 0x3000}, {0xE000, 0xF8FF}, {0xFDD0, 0xFDEF},   {0xFE00, 0xFE0F},
+    {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB}, {0xE0000, 0xE0FFF}, {0xF0000, 0x10FFFF},
+};
+
 bool is_printable(char32_t c) {
-  if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
-  if (c == 0x00AD || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E)) return false;
-  if ((c >= 0x2060 && c <= 0x206F) || c == 0xFEFF) return false;
-  if ((c >= 0xFFF9 && c <= 0xFFFB) || (c & 0xFFFE) == 0xFFFE) return false;
+  if ((c & 0xFFFE) == 0xFFFE) return false;  // the last two code points of every plane
+  for (const auto& range : kHidden) {
+    if (c >= range.first && c <= range.last) return false;
+  }
   return true;
 }
 

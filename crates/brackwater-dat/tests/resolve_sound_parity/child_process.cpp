@@ -63,7 +63,9 @@ class Child {
   std::expected<int, IoError> wait() {
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0) {
-      if (errno != EINTR) return std::unexpected(IoError::from_os(errno));
+      if (errno == EINTR) continue;
+      pid_ = 0;  // not ours to wait for, so not ours to kill either
+      return std::unexpected(IoError::from_os(errno));
     }
     pid_ = 0;
     return status;
@@ -168,8 +170,12 @@ std::expected<ChildRun, std::string> run_child(const std::vector<std::string>& a
   auto& [in_read, in_write] = *in;
   auto& [out_read, out_write] = *out;
   auto& [err_read, err_write] = *err;
-  // Room for the whole input, so writing it never waits on the child.
-  ::fcntl(in_write.get(), F_SETPIPE_SZ, static_cast<int>(input.size()));
+  // Room for the whole input where the system allows it, so that writing it
+  // never waits on the child. Only ever grown.
+  const int capacity = ::fcntl(in_write.get(), F_GETPIPE_SZ);
+  if (capacity >= 0 && static_cast<std::size_t>(capacity) < input.size()) {
+    ::fcntl(in_write.get(), F_SETPIPE_SZ, static_cast<int>(input.size()));
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -202,6 +208,8 @@ std::expected<ChildRun, std::string> run_child(const std::vector<std::string>& a
 
   ChildRun run;
   if (auto drained = drain(out_read, err_read, run); !drained) {
+    out_read.close();
+    err_read.close();
     return std::unexpected("wait LS.Terminal: " + display_text(drained.error()));
   }
   const auto status = child.wait();

@@ -89,17 +89,25 @@ std::optional<RetailVariant> parse_retail_variant(std::string_view name) {
   if (name == "good") return RetailVariant::Good;
   if (name == "missing-swoosh-table") return RetailVariant::MissingSwooshTable;
   if (name == "enchant-down-drifts") return RetailVariant::EnchantDownDrifts;
+  if (name == "enchant-down-drifts-no-swoosh") return RetailVariant::EnchantDownDriftsNoSwoosh;
+  if (name == "ambient-plays") return RetailVariant::AmbientPlays;
+  if (name == "invalid-plays") return RetailVariant::InvalidPlays;
   if (name == "truncated-shield-table") return RetailVariant::TruncatedShieldTable;
   return std::nullopt;
 }
 
 SyntheticRetail build_synthetic_retail(RetailVariant variant) {
-  const std::uint32_t enchant_down =
-      variant == RetailVariant::EnchantDownDrifts ? 0x0A000275 : 0x0A000274;
-  const SoundTablePayload shield =
-      sound_table(kShieldTable, 1,
-                  {SoundRecord{0x58, {entry(0x0A000262, 0.25f), entry(0x0A000263, 0.75f)}, 0},
-                   SoundRecord{0x5B, {entry(enchant_down, 1.0f)}, 0}, SoundRecord{0x46, {}, 5}});
+  using enum RetailVariant;
+  const bool drifts = variant == EnchantDownDrifts || variant == EnchantDownDriftsNoSwoosh;
+  const bool no_swoosh = variant == MissingSwooshTable || variant == EnchantDownDriftsNoSwoosh;
+  std::vector<SoundRecord> pinned = {
+      SoundRecord{0x58, {entry(0x0A000262, 0.25f), entry(0x0A000263, 0.75f)}, 0},
+      SoundRecord{0x5B, {entry(drifts ? 0x0A000275 : 0x0A000274, 1.0f)}, 0},
+      SoundRecord{0x46, {}, 5}};
+  if (variant == AmbientPlays) pinned.back().entries = {entry(0x0A000046, 1.0f)};
+  if (variant == InvalidPlays)
+    pinned.push_back(SoundRecord{0xFFFFFFFF, {entry(0x0A00FFFF, 1.0f)}, 0});
+  const SoundTablePayload shield = sound_table(kShieldTable, 1, pinned);
   const SoundTablePayload swoosh =
       sound_table(kSwooshTable, 2,
                   {SoundRecord{0x1F, {entry(0x0A000519, 0.5f), entry(0x0A00051A, 0.5f)}, 0},
@@ -117,9 +125,9 @@ SyntheticRetail build_synthetic_retail(RetailVariant variant) {
   std::vector<DatFileEntry> entries;
 
   Bytes shield_bytes = encode_sound_table(shield);
-  if (variant == RetailVariant::TruncatedShieldTable) shield_bytes.resize(shield_bytes.size() - 3);
+  if (variant == TruncatedShieldTable) shield_bytes.resize(shield_bytes.size() - 3);
   entries.push_back(builder.store_file(kShieldTable, shield_bytes, true, ChainLayout::Scattered));
-  if (variant != RetailVariant::MissingSwooshTable) {
+  if (!no_swoosh) {
     entries.push_back(builder.store_file(kSwooshTable, encode_sound_table(swoosh), true));
   }
 

@@ -12,9 +12,12 @@ namespace brackwater_dat::test_support {
 // Ways the synthetic retail archive can be made wrong on purpose.
 enum class RetailVariant {
   Good,
-  MissingSwooshTable,    // no table 0x200000A8
-  EnchantDownDrifts,     // 0x20000001 kind 0x5B plays another wave
-  TruncatedShieldTable,  // table 0x20000001 ends inside its last record
+  MissingSwooshTable,         // no table 0x200000A8
+  EnchantDownDrifts,          // 0x20000001 kind 0x5B plays another wave
+  EnchantDownDriftsNoSwoosh,  // both of the above
+  AmbientPlays,               // 0x20000001 kind 0x46 plays a wave
+  InvalidPlays,               // 0x20000001 kind 0xFFFFFFFF plays a wave
+  TruncatedShieldTable,       // table 0x20000001 ends inside its last record
 };
 
 std::optional<RetailVariant> parse_retail_variant(std::string_view name);

@@ -2,7 +2,8 @@
 //
 //   make_synthetic_retail VARIANT ARCHIVE [ANSWERS]
 //
-// VARIANT is good, missing-swoosh-table, enchant-down-drifts or
+// VARIANT is good, missing-swoosh-table, enchant-down-drifts,
+// enchant-down-drifts-no-swoosh, ambient-plays, invalid-plays or
 // truncated-shield-table. ANSWERS, when given, gets one line per compared
 // table and sound kind: "0x20000001 88 0x0A000262", or "none" for no wave.
 #include <cstdio>

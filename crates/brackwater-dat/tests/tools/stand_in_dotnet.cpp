@@ -3,7 +3,9 @@
 // file that made the synthetic retail archive (STAND_IN_ANSWERS), never from
 // the library. STAND_IN_MODE picks a behaviour:
 //   agree       every answer as recorded (the default)
-//   drift       0x20000001 kind 0x58 answered with no wave
+//   drift       three disagreements: 0x20000001 kind 0x46 given a wave (with a
+//               tab and a backslash in its source), kind 0x58 given none, and
+//               0x200000A8 kind 0x1F another wave (with no source)
 //   short       the last response left out
 //   noise       log lines, blank lines, CRLF endings, mixed hex spellings,
 //               lookalike commands and an answer to the closing request
@@ -11,6 +13,7 @@
 //   exit-1      a message on standard error (with an invalid UTF-8 byte), exit 1
 //   signal      killed by SIGKILL after reading its input
 //   flood       megabytes on both output streams around the answers
+//   flood-first megabytes on both output streams before reading any input
 // STAND_IN_RECORD, when set, names a file that gets the input as received.
 #include <csignal>
 #include <cstdio>
@@ -65,10 +68,10 @@ std::string hex8(std::uint32_t value, bool upper = true) {
   return buffer;
 }
 
-std::string response(const Key& key, const std::string& wave_member) {
+std::string response(const Key& key, const std::string& wave_member,
+                     const std::string& source_member) {
   return R"({"command":"marlstone-resolve-sound","soundTableDid":"0x)" + hex8(key.first) +
-         R"(","sound":)" + std::to_string(key.second) + wave_member +
-         R"(,"source":"stand-in answers.txt"})";
+         R"(","sound":)" + std::to_string(key.second) + wave_member + source_member + "}";
 }
 
 std::string wave_member(std::uint32_t wave, const std::string& mode, std::size_t index) {
@@ -105,13 +108,17 @@ int main(int argc, char** argv) {
   }
   const std::string mode = env_or("STAND_IN_MODE", "agree");
   const auto answers = load_answers(env_or("STAND_IN_ANSWERS", ""));
+  if (mode == "flood-first") {
+    flood(std::cerr, 'e');
+    flood(std::cout, 'o');
+  }
   const std::string input{std::istreambuf_iterator<char>(std::cin), {}};
   if (const char* record = std::getenv("STAND_IN_RECORD")) {
     std::ofstream(record, std::ios::binary) << input;
   }
 
   if (mode == "exit-1") {
-    std::cerr << "stand-in failed: \xff bad byte\n";
+    std::cerr << "stand-in failed: \xff bad byte, \"quoted\", back\\slash\ttab\n";
     return 1;
   }
   if (mode == "signal") std::raise(SIGKILL);
@@ -140,8 +147,14 @@ int main(int argc, char** argv) {
     if (mode == "short" && answered + 1 == answers.size()) break;
     const auto found = answers.find(*key);
     std::uint32_t wave = found == answers.end() ? 0 : found->second;
-    if (mode == "drift" && *key == Key{0x20000001, 0x58}) wave = 0;
-    std::cout << response(*key, wave_member(wave, mode, answered)) << eol;
+    std::string source = R"(,"source":"stand-in answers.txt")";
+    if (mode == "drift") {
+      if (*key == Key{0x20000001, 0x46})
+        wave = 0x0A0000FF, source = ",\"source\":\"tab\there back\\slash\"";
+      if (*key == Key{0x20000001, 0x58}) wave = 0;
+      if (*key == Key{0x200000A8, 0x1F}) wave = 0x0A000520, source.clear();
+    }
+    std::cout << response(*key, wave_member(wave, mode, answered), source) << eol;
     if (mode == "noise" && answered % 50 == 0) std::cout << "  " << eol << "log: working" << eol;
     ++answered;
   }

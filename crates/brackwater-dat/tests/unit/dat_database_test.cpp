@@ -295,6 +295,17 @@ TEST_F(DatDatabaseTest, LaterOccurrenceOfAnIdWins) {
   EXPECT_EQ(db.get_file(8).value(), pattern(30, 3));
 }
 
+TEST_F(DatDatabaseTest, FileBytesAreNotCheckedAgainstTheirId) {
+  // A sound table whose own stored id differs from its directory id comes back as stored.
+  ArchiveBuilder builder;
+  const Bytes table = {0x01, 0x00, 0x00, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const DatFileEntry entry = builder.store_file(0x20000005, table, true);
+  builder.header().root_offset =
+      builder.store_node(NodeSpec{.children = {}, .entries = {entry}, .count = {}});
+  const DatDatabase db = open_ok(builder);
+  EXPECT_EQ(db.get_file(0x20000005).value(), table);
+}
+
 TEST_F(DatDatabaseTest, MoreThanSixtyOneEntriesFailsOpening) {
   ArchiveBuilder builder;
   NodeSpec root = leaf({1, 2});

@@ -108,6 +108,22 @@ INSTANTIATE_TEST_SUITE_P(
                     "EnchantDown) drift: rust=Some(167772789) expected=Some(167772788)\n"
                     "  left: Some(167772789)\n"
                     " right: Some(167772788)"},
+        // Row 2 fails first: rows 3 to 6, and the missing table, are never reached.
+        FailureCase{"enchant-down-drifts-no-swoosh",
+                    "assertion `left == right` failed: 0x20000001.resolve_sound(0x5B = "
+                    "EnchantDown) drift: rust=Some(167772789) expected=Some(167772788)\n"
+                    "  left: Some(167772789)\n"
+                    " right: Some(167772788)"},
+        FailureCase{"ambient-plays",
+                    "assertion `left == right` failed: 0x20000001.resolve_sound(0x46 = "
+                    "Ambient1) drift: rust=Some(167772230) expected=None\n"
+                    "  left: Some(167772230)\n"
+                    " right: None"},
+        FailureCase{"invalid-plays",
+                    "assertion `left == right` failed: 0x20000001.resolve_sound(0xFFFFFFFF = "
+                    "Invalid) drift: rust=Some(167837695) expected=None\n"
+                    "  left: Some(167837695)\n"
+                    " right: None"},
         FailureCase{"truncated-shield-table", "unpack 0x20000001: failed to fill whole buffer"}),
     [](const auto& info) {
       std::string name = info.param.variant;

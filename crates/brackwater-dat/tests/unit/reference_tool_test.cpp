@@ -140,13 +140,18 @@ INSTANTIATE_TEST_SUITE_P(
     StandIn, ReferenceToolModes,
     ::testing::Values(
         ModeCase{"noise", "", 0}, ModeCase{"null-waves", "", 0}, ModeCase{"flood", "", 0},
+        ModeCase{"flood-first", "", 0},
         ModeCase{"drift",
+                 "DRIFT: 0x20000001.resolve_sound(0x46): rust=None cs=Some(167772415) "
+                 "cs_source=Some(\"tab\\there back\\\\slash\")\n"
                  "DRIFT: 0x20000001.resolve_sound(0x58): rust=Some(167772770) cs=None "
                  "cs_source=Some(\"stand-in answers.txt\")\n"
+                 "DRIFT: 0x200000A8.resolve_sound(0x1F): rust=Some(167773465) cs=Some(167773472) "
+                 "cs_source=None\n"
                  "check 'rust_vs_csharp_full_enum_cardinality' failed at",
                  101},
         ModeCase{"drift",
-                 ":\n1 drifts (out of 410 pairs). Re-read vudodode.c:383433 to determine which "
+                 ":\n3 drifts (out of 410 pairs). Re-read vudodode.c:383433 to determine which "
                  "port broke.\n",
                  101},
         ModeCase{"short",
@@ -155,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
                  101},
         ModeCase{"exit-1",
                  ":\nLS.Terminal: \"LS.Terminal non-zero exit: ExitStatus(unix_wait_status(256))"
-                 "\\nstderr: stand-in failed: \xEF\xBF\xBD bad byte\\n\"\n",
+                 "\\nstderr: stand-in failed: \xEF\xBF\xBD bad byte, \\\"quoted\\\", "
+                 "back\\\\slash\\ttab\\n\"\n",
                  101},
         ModeCase{"signal",
                  ":\nLS.Terminal: \"LS.Terminal non-zero exit: ExitStatus(unix_wait_status(9))"
@@ -168,27 +174,42 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(ReferenceTool, EachSkipEndsTheSearch) {
-  const auto no_archive = run({{"AC_BASE_PORTAL_DAT", std::nullopt}});
-  EXPECT_EQ(no_archive.err, kNoArchive);
+  // The tool would record its input if it were started; an archive that is a
+  // directory would fail the check if it were opened.
+  const auto record = dir_ / "input.txt";
   const std::string empty = (dir_ / "empty").string();
-  const auto no_host = run({{"DOTNET_ROOT", std::nullopt}, {"HOME", empty}, {"PATH", empty}});
+  const auto no_archive =
+      run({{"AC_BASE_PORTAL_DAT", std::nullopt}, {"STAND_IN_RECORD", record.string()}});
+  EXPECT_EQ(no_archive.err, kNoArchive);
+  const auto no_host = run({{"AC_BASE_PORTAL_DAT", empty},
+                            {"DOTNET_ROOT", std::nullopt},
+                            {"HOME", empty},
+                            {"PATH", empty},
+                            {"STAND_IN_RECORD", record.string()}});
   EXPECT_EQ(no_host.err, kNoHost);
-  const auto no_tool = run({{"LS_TERMINAL_DLL", std::nullopt}});
+  const auto no_tool = run({{"AC_BASE_PORTAL_DAT", empty},
+                            {"LS_TERMINAL_DLL", std::nullopt},
+                            {"STAND_IN_RECORD", record.string()}});
   EXPECT_EQ(no_tool.err, kNoTool);
   for (const auto* result : {&no_archive, &no_host, &no_tool}) EXPECT_EQ(result->exit_code, 0);
+  EXPECT_FALSE(std::filesystem::exists(record));
 }
 
-TEST_F(ReferenceTool, MissingOrEmptyToolVariableFallsBack) {
-  EXPECT_EQ(run({{"LS_TERMINAL_DLL", ""}}).err, kNoTool);
-  EXPECT_EQ(run({{"LS_TERMINAL_DLL", (dir_ / "gone.dll").string()}}).err, kNoTool);
+TEST_F(ReferenceTool, UnusableToolVariableFallsBack) {
+  for (const std::string& value : {std::string(""), (dir_ / "gone.dll").string(),
+                                  (dir_ / "Landsmith.Terminal.dll\xff").string()}) {
+    const auto result = run({{"LS_TERMINAL_DLL", value}});
+    EXPECT_EQ(result.err, kNoTool) << value;
+    EXPECT_EQ(result.exit_code, 0);
+  }
 }
 
-TEST_F(ReferenceTool, UnsetHomeTriesTheFixedHome) {
-  EXPECT_EQ(run({{"DOTNET_ROOT", std::nullopt},
-                 {"HOME", std::nullopt},
-                 {"PATH", (dir_ / "empty").string()}})
-                .err,
-            kNoHost);
+TEST_F(ReferenceTool, HostThatIsADirectoryFailsToStart) {
+  std::filesystem::create_directory(dir_ / "dotnet");
+  const auto result = run({{"DOTNET_ROOT", dir_.path().string()}});
+  EXPECT_THAT(result.err, HasSubstr(":\nLS.Terminal: \"spawn LS.Terminal: Permission denied (os "
+                                    "error 13)\"\n"));
+  EXPECT_EQ(result.exit_code, 101);
 }
 
 TEST_F(ReferenceTool, DotnetRootWithoutHostGoesOnToPath) {
@@ -196,6 +217,7 @@ TEST_F(ReferenceTool, DotnetRootWithoutHostGoesOnToPath) {
                            {"HOME", (dir_ / "empty").string()},
                            {"PATH", "/nonexistent:" + kStandIn}});
   EXPECT_EQ(result.err, pass_line());
+  EXPECT_EQ(result.exit_code, 0);
 }
 
 TEST_F(ReferenceTool, EmptyDotnetRootMeansTheBareName) {
@@ -215,6 +237,7 @@ TEST_F(ReferenceTool, TrailingColonInPathMeansTheWorkingDirectory) {
                            {"PATH", "/nonexistent:"}},
                           {"rust_vs"}, kStandIn);
   EXPECT_EQ(result.err, pass_line());
+  EXPECT_EQ(result.exit_code, 0);
 }
 
 }  // namespace

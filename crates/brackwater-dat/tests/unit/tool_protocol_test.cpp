@@ -95,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WaveCase{"0x100000000", std::nullopt}, WaveCase{"-1", std::nullopt},
                       WaveCase{"0x-1", std::nullopt}, WaveCase{" 0x1", std::nullopt},
                       WaveCase{"0x1 ", std::nullopt}, WaveCase{"0x0x1", std::nullopt},
-                      WaveCase{"++1", std::nullopt}, WaveCase{"0xg", std::nullopt}));
+                      WaveCase{"++1", std::nullopt}, WaveCase{"0xg", std::nullopt},
+                      WaveCase{"+0x1", std::nullopt}, WaveCase{"0X", std::nullopt}));
 
 }  // namespace
