@@ -1,0 +1,27 @@
+#pragma once
+
+#include <brackwater_dat/bytes.hpp>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace brackwater_dat::bench {
+
+// Content that compresses like the game's files do: prose-like text, binary
+// tables of small records, and noise.
+enum class ContentKind { Text, Table, Noise };
+Bytes make_content(ContentKind kind, std::size_t size, std::uint32_t seed);
+
+// An archive of `files` files of realistic sizes (most a few hundred bytes to a
+// few KB, a few of several MB, about a third compressed), block size 1024, in
+// a directory as full as a B-tree leaves it. Made once and kept in `cache`.
+std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files);
+
+// An archive whose `entries` directory entries all share a few small
+// payloads: for measuring the directory alone.
+std::filesystem::path directory_archive(const std::filesystem::path& cache, std::uint32_t entries);
+
+// The offsets of every directory node of an archive, in walk order.
+std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive);
+
+}  // namespace brackwater_dat::bench

@@ -1,0 +1,279 @@
+// The reader measured against the floors it cannot beat (the same positioned
+// reads, without decoding) and against peer decoders, in one process.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <lz4.h>
+#include <malloc.h>
+#include <sys/uio.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <array>
+#include <brackwater_dat/dat_database.hpp>
+#include <brackwater_dat/file_type/sound_table.hpp>
+#include <brackwater_dat/utils.hpp>
+#include <vector>
+
+#include "bench_archives.hpp"
+#include "lrs_oracle.hpp"
+#include "support/lrs_codec.hpp"
+#include "support/sound_table_builder.hpp"
+
+namespace {
+
+using namespace brackwater_dat;
+using bench::ContentKind;
+
+const std::filesystem::path kCache = BENCH_CACHE_DIR;
+constexpr std::uint32_t kFiles = 100'000;
+
+std::uint32_t load_u32(const std::uint8_t* at) {
+  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
+         std::uint32_t{at[3]} << 24;
+}
+
+const DatDatabase& realistic() {
+  static const DatDatabase db = DatDatabase::open(bench::realistic_archive(kCache, kFiles)).value();
+  return db;
+}
+
+// Reads a chain the way the floor may: one positioned read per block (its
+// link and payload together) into a reused buffer, and nothing else.
+std::size_t read_chain_floor(int fd, std::uint32_t block, std::uint32_t size,
+                             std::uint32_t block_size, std::vector<std::uint8_t>& buffer) {
+  buffer.resize(size);
+  std::uint32_t written = 0;
+  std::uint8_t link[4];
+  while (written < size) {
+    const std::uint32_t chunk = std::min(size - written, block_size - 4);
+    iovec parts[2] = {{link, 4}, {buffer.data() + written, chunk}};
+    ::preadv(fd, parts, 2, block);
+    written += chunk;
+    block = load_u32(link);
+  }
+  return written;
+}
+
+// ---- open ----
+
+void BM_Open(benchmark::State& state) {
+  const auto path = bench::realistic_archive(kCache, kFiles);
+  for (auto _ : state) {
+    auto db = DatDatabase::open(path);
+    benchmark::DoNotOptimize(db);
+  }
+  state.counters["entries"] = static_cast<double>(realistic().directory().size());
+}
+
+void BM_OpenFloor(benchmark::State& state) {
+  const auto path = bench::realistic_archive(kCache, kFiles);
+  const auto nodes = bench::node_offsets(path);
+  std::vector<std::uint8_t> buffer;
+  for (auto _ : state) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::uint8_t header[80];
+    ::pread(fd, header, sizeof header, 0x140);
+    for (const std::uint32_t node : nodes) read_chain_floor(fd, node, 1716, 1024, buffer);
+    ::close(fd);
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  state.counters["nodes"] = static_cast<double>(nodes.size());
+}
+
+// ---- fetch ----
+
+std::vector<DatFileEntry> entries_where(bool compressed) {
+  std::vector<DatFileEntry> entries;
+  for (const auto& [id, entry] : realistic().directory()) {
+    if (((entry.bit_flags & 1) != 0) == compressed) entries.push_back(entry);
+  }
+  std::ranges::sort(entries, {}, &DatFileEntry::offset);  // a tool pulling files in file order
+  return entries;
+}
+
+void BM_Fetch(benchmark::State& state) {
+  const auto entries = entries_where(state.range(0) != 0);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& entry : entries) {
+      auto file = realistic().get_file(entry.id);
+      bytes += file->size();
+      benchmark::DoNotOptimize(file);
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+  state.counters["files"] = static_cast<double>(entries.size());
+}
+
+void BM_FetchFloor(benchmark::State& state) {
+  const auto entries = entries_where(false);
+  const int fd = ::open(bench::realistic_archive(kCache, kFiles).c_str(), O_RDONLY);
+  std::vector<std::uint8_t> buffer;
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& entry : entries) {
+      bytes += read_chain_floor(fd, entry.offset, entry.size, 1024, buffer);
+      benchmark::DoNotOptimize(buffer.data());
+    }
+  }
+  ::close(fd);
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+// ---- decompress ----
+
+constexpr std::size_t kContentSize = 1 << 20;
+
+const Bytes& content(ContentKind kind) {
+  static const std::array<Bytes, 3> all = {
+      bench::make_content(ContentKind::Text, kContentSize, 1),
+      bench::make_content(ContentKind::Table, kContentSize, 2),
+      bench::make_content(ContentKind::Noise, kContentSize, 3)};
+  return all[static_cast<std::size_t>(kind)];
+}
+
+template <class Decode>
+void decode_loop(benchmark::State& state, Decode decode) {
+  std::size_t bytes = 0;
+  for (auto _ : state) bytes += decode();
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_DecompressLrs(benchmark::State& state) {
+  const Bytes packed =
+      test_support::compress_lrs(content(static_cast<ContentKind>(state.range(0))));
+  state.counters["ratio"] = static_cast<double>(packed.size()) / kContentSize;
+  decode_loop(state, [&] {
+    const Bytes out = utils::decompress_lrs(packed);
+    benchmark::DoNotOptimize(out.data());
+    return out.size();
+  });
+}
+
+void BM_DecompressLrsByteAtATime(benchmark::State& state) {
+  const Bytes packed =
+      test_support::compress_lrs(content(static_cast<ContentKind>(state.range(0))));
+  decode_loop(state, [&] {
+    const Bytes out = fuzz::decompress_lrs_reference(packed);
+    benchmark::DoNotOptimize(out.data());
+    return out.size();
+  });
+}
+
+void BM_DecompressZlib(benchmark::State& state) {
+  const Bytes& plain = content(static_cast<ContentKind>(state.range(0)));
+  Bytes packed(compressBound(plain.size()));
+  uLongf packed_size = packed.size();
+  compress2(packed.data(), &packed_size, plain.data(), plain.size(), 6);
+  state.counters["ratio"] = static_cast<double>(packed_size) / kContentSize;
+  decode_loop(state, [&] {
+    Bytes out(plain.size());
+    uLongf out_size = out.size();
+    uncompress(out.data(), &out_size, packed.data(), packed_size);
+    benchmark::DoNotOptimize(out.data());
+    return static_cast<std::size_t>(out_size);
+  });
+}
+
+void BM_DecompressLz4(benchmark::State& state) {
+  const Bytes& plain = content(static_cast<ContentKind>(state.range(0)));
+  std::vector<char> packed(LZ4_compressBound(static_cast<int>(plain.size())));
+  const int packed_size =
+      LZ4_compress_default(reinterpret_cast<const char*>(plain.data()), packed.data(),
+                           static_cast<int>(plain.size()), static_cast<int>(packed.size()));
+  state.counters["ratio"] = static_cast<double>(packed_size) / kContentSize;
+  decode_loop(state, [&] {
+    Bytes out(plain.size());
+    const int got = LZ4_decompress_safe(packed.data(), reinterpret_cast<char*>(out.data()),
+                                        packed_size, static_cast<int>(out.size()));
+    benchmark::DoNotOptimize(out.data());
+    return static_cast<std::size_t>(got);
+  });
+}
+
+// ---- sound tables ----
+
+Bytes sound_table_205() {
+  test_support::SoundTablePayload payload;
+  for (std::uint32_t h = 0; h < 16; ++h) payload.hashes.push_back({h, {h, h, h}});
+  for (std::uint32_t kind = 0; kind <= 204; ++kind) {
+    test_support::SoundRecord record{kind, {}, 0};
+    for (std::uint32_t e = 0; e < 1 + kind % 4; ++e) {
+      record.entries.push_back({0x0A000000 + kind * 4 + e, 1.0f, 0.25f, 0.8f});
+    }
+    payload.sounds.push_back(record);
+  }
+  return test_support::encode_sound_table(payload);
+}
+
+void BM_SoundTableUnpack(benchmark::State& state) {
+  const Bytes payload = sound_table_205();
+  for (auto _ : state) {
+    auto table = file_type::SoundTable::unpack(payload);
+    benchmark::DoNotOptimize(table);
+  }
+}
+
+void BM_ResolveSound205(benchmark::State& state) {
+  const auto table = file_type::SoundTable::unpack(sound_table_205()).value();
+  for (auto _ : state) {
+    for (std::uint32_t kind = 0; kind <= 204; ++kind) {
+      benchmark::DoNotOptimize(table.resolve_sound(kind));
+    }
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 205);
+}
+
+// ---- scaling ----
+
+void BM_OpenScaling(benchmark::State& state) {
+  const auto entries = static_cast<std::uint32_t>(state.range(0));
+  const auto path = bench::directory_archive(kCache, entries);
+  std::size_t heap = 0;
+  for (auto _ : state) {
+    const std::size_t before = mallinfo2().uordblks;
+    auto db = DatDatabase::open(path);
+    heap = mallinfo2().uordblks - before;
+    benchmark::DoNotOptimize(db);
+  }
+  state.counters["ns_per_entry"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * entries,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["heap_bytes_per_entry"] = static_cast<double>(heap) / entries;
+}
+
+void BM_GetFileThreads(benchmark::State& state) {
+  static const auto entries = entries_where(false);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (std::size_t i = static_cast<std::size_t>(state.thread_index()); i < entries.size();
+         i += static_cast<std::size_t>(state.threads())) {
+      auto file = realistic().get_file(entries[i].id);
+      bytes += file->size();
+      benchmark::DoNotOptimize(file);
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+BENCHMARK(BM_Open)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Fetch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FetchFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecompressLrs)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecompressLrsByteAtATime)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecompressZlib)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecompressLz4)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SoundTableUnpack);
+BENCHMARK(BM_ResolveSound205);
+BENCHMARK(BM_OpenScaling)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetFileThreads)
+    ->Threads(1)
+    ->Threads(2)
+    ->Threads(4)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
