@@ -105,13 +105,15 @@ Result<Bytes> DatDatabase::read_file_data(std::uint32_t first_block, std::uint32
 // are read together, which gives the bytes and errors of reading them apart.
 Result<void> DatDatabase::read_chain(std::uint32_t first_block, std::uint32_t size,
                                      Bytes& out) const {
-  out.clear();
-  if (size == 0) return {};
+  if (size == 0) {
+    out.clear();
+    return {};
+  }
   // Only a chain whose blocks revisit or overlap each other could deliver more
   // bytes than the file holds; a sound one would end at the file's end anyway.
   if (size > file_length_) return io_error(file_io::unexpected_eof());
   try {
-    out.resize(size);
+    out.resize(size);  // a reused buffer of the same size is not cleared again
   } catch (const std::bad_alloc&) {
     return io_error(IoError::simple(IoErrorKind::OutOfMemory,
                                     "cannot allocate " + std::to_string(size) + " bytes"));

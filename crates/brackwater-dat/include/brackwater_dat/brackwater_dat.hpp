@@ -6,6 +6,7 @@
 #include "brackwater_dat/dat_database.hpp"
 #include "brackwater_dat/dat_file_entry.hpp"
 #include "brackwater_dat/dat_header.hpp"
+#include "brackwater_dat/directory.hpp"
 #include "brackwater_dat/error.hpp"
 #include "brackwater_dat/file_type/sound_table.hpp"
 #include "brackwater_dat/utils.hpp"

@@ -6,6 +6,7 @@
 #include "brackwater_dat/bytes.hpp"
 #include "brackwater_dat/dat_file_entry.hpp"
 #include "brackwater_dat/dat_header.hpp"
+#include "brackwater_dat/directory.hpp"
 #include "brackwater_dat/error.hpp"
 
 namespace brackwater_dat {

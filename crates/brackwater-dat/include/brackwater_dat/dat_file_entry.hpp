@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 
 namespace brackwater_dat {
 
@@ -14,9 +13,5 @@ struct DatFileEntry {
   std::uint32_t timestamp;
   std::uint32_t version;
 };
-
-// File id to entry. Rely only on find, contains, count, size, empty and
-// iteration over (id, entry) pairs: the container may change.
-using Directory = std::unordered_map<std::uint32_t, DatFileEntry>;
 
 }  // namespace brackwater_dat

@@ -107,15 +107,17 @@ std::uint32_t ArchiveBuilder::store_tree(std::span<const DatFileEntry> entries,
     node.entries.assign(entries.begin(), entries.end());
     return store_node(node);
   }
-  // k separators between k + 1 non-empty groups.
-  const std::size_t k = std::min(per_node, (entries.size() - 1) / 2);
-  const std::size_t grouped = entries.size() - k;
+  // As few children as hold the rest about `per_node` each (at most 62),
+  // separated by one entry apiece, as a B-tree fills.
+  const std::size_t children =
+      std::clamp<std::size_t>((entries.size() + per_node) / (per_node + 1), 2, 62);
+  const std::size_t grouped = entries.size() - (children - 1);
   std::size_t at = 0;
-  for (std::size_t g = 0; g <= k; ++g) {
-    const std::size_t length = grouped / (k + 1) + (g < grouped % (k + 1) ? 1 : 0);
+  for (std::size_t g = 0; g < children; ++g) {
+    const std::size_t length = grouped / children + (g < grouped % children ? 1 : 0);
     node.children[g] = store_tree(entries.subspan(at, length), per_node);
     at += length;
-    if (g < k) node.entries.push_back(entries[at++]);
+    if (g + 1 < children) node.entries.push_back(entries[at++]);
   }
   return store_node(node);
 }

@@ -142,7 +142,7 @@ SyntheticRetail build_synthetic_retail(RetailVariant variant) {
                                          i % 2 ? ChainLayout::Scattered : ChainLayout::Contiguous));
   }
   std::shuffle(entries.begin(), entries.end(), random);
-  builder.header().root_offset = builder.store_tree(entries, 12);
+  builder.header().root_offset = builder.store_tree(entries, 4);
   builder.header().file_size = static_cast<std::uint32_t>(builder.size());
   retail.image = builder.image();
   return retail;

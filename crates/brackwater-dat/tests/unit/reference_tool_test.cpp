@@ -197,7 +197,7 @@ TEST_F(ReferenceTool, EachSkipEndsTheSearch) {
 
 TEST_F(ReferenceTool, UnusableToolVariableFallsBack) {
   for (const std::string& value : {std::string(""), (dir_ / "gone.dll").string(),
-                                  (dir_ / "Landsmith.Terminal.dll\xff").string()}) {
+                                   (dir_ / "Landsmith.Terminal.dll\xff").string()}) {
     const auto result = run({{"LS_TERMINAL_DLL", value}});
     EXPECT_EQ(result.err, kNoTool) << value;
     EXPECT_EQ(result.exit_code, 0);

@@ -36,7 +36,7 @@ TEST(SyntheticRetail, ReaderAgreesWithTheRecipe) {
 
   std::size_t waves = 0, none = 0;
   for (std::uint32_t table_id : {0x20000001u, 0x200000A8u}) {
-    EXPECT_EQ(db->directory().at(table_id).bit_flags & 1, 1u) << "stored compressed";
+    EXPECT_EQ(db->directory().find(table_id)->second.bit_flags & 1, 1u) << "stored compressed";
     const auto payload = db->get_file(table_id);
     ASSERT_TRUE(payload.has_value()) << debug_text(payload.error());
     const auto table = file_type::SoundTable::unpack(*payload);

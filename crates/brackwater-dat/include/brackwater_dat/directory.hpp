@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "brackwater_dat/dat_file_entry.hpp"
+
+namespace brackwater_dat {
+
+// File id to entry: an archive's whole directory. Entries lie back to back in
+// the order first seen (a later entry with the same id replaces the earlier
+// in place), found through an open-addressed index: one allocation for all
+// entries, and a lookup touches two cache lines.
+//
+// Offers find, contains, count, size, empty and iteration over (id, entry)
+// pairs, with std::unordered_map's meaning.
+class Directory {
+ public:
+  using value_type = std::pair<std::uint32_t, DatFileEntry>;
+  using const_iterator = std::vector<value_type>::const_iterator;
+  using iterator = const_iterator;
+
+  const_iterator begin() const noexcept { return entries_.begin(); }
+  const_iterator end() const noexcept { return entries_.end(); }
+  std::size_t size() const noexcept { return entries_.size(); }
+  bool empty() const noexcept { return entries_.empty(); }
+
+  const_iterator find(std::uint32_t id) const noexcept;
+  bool contains(std::uint32_t id) const noexcept { return find(id) != end(); }
+  std::size_t count(std::uint32_t id) const noexcept { return contains(id) ? 1 : 0; }
+
+  // Adds the entry under `id`, or replaces the one already there.
+  void insert_or_assign(std::uint32_t id, const DatFileEntry& entry);
+
+ private:
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
+
+  std::size_t slot_of(std::uint32_t id) const noexcept;
+  void grow();
+
+  std::vector<value_type> entries_;
+  std::vector<std::uint32_t> index_;  // positions in entries_, or kEmpty
+  unsigned shift_ = 32;               // 32 - log2(index_.size())
+};
+
+}  // namespace brackwater_dat

@@ -1,0 +1,57 @@
+#include "brackwater_dat/directory.hpp"
+
+#include <bit>
+
+namespace brackwater_dat {
+namespace {
+
+constexpr std::size_t kFirstIndexSize = 64;
+
+}  // namespace
+
+// Fibonacci hashing: spreads runs of consecutive ids over the whole index.
+std::size_t Directory::slot_of(std::uint32_t id) const noexcept {
+  return static_cast<std::uint32_t>(id * 0x9E3779B9u) >> shift_;
+}
+
+Directory::const_iterator Directory::find(std::uint32_t id) const noexcept {
+  if (index_.empty()) return end();
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t slot = slot_of(id);; slot = (slot + 1) & mask) {
+    const std::uint32_t at = index_[slot];
+    if (at == kEmpty) return end();
+    if (entries_[at].first == id) return begin() + at;
+  }
+}
+
+void Directory::insert_or_assign(std::uint32_t id, const DatFileEntry& entry) {
+  // At most half full, so probes stay short.
+  if (2 * (entries_.size() + 1) > index_.size()) grow();
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t slot = slot_of(id);; slot = (slot + 1) & mask) {
+    std::uint32_t& at = index_[slot];
+    if (at == kEmpty) {
+      at = static_cast<std::uint32_t>(entries_.size());
+      entries_.emplace_back(id, entry);
+      return;
+    }
+    if (entries_[at].first == id) {
+      entries_[at].second = entry;
+      return;
+    }
+  }
+}
+
+void Directory::grow() {
+  const std::size_t size = index_.empty() ? kFirstIndexSize : 2 * index_.size();
+  index_.assign(size, kEmpty);
+  shift_ = 32 - static_cast<unsigned>(std::countr_zero(size));
+  const std::size_t mask = size - 1;
+  for (std::uint32_t at = 0; at < entries_.size(); ++at) {
+    std::size_t slot = slot_of(entries_[at].first);
+    while (index_[slot] != kEmpty) slot = (slot + 1) & mask;
+    index_[slot] = at;
+  }
+}
+
+}  // namespace brackwater_dat
