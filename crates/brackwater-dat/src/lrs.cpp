@@ -9,16 +9,18 @@ namespace {
 
 constexpr std::size_t kLongestReference = 17;
 
-// Appends `count` bytes that repeat the output from `distance` back. While the
-// output is shorter than the distance the copy reads from position 0, exactly
-// as copying one byte at a time would.
-void copy_back_reference(Bytes& out, std::size_t distance, std::size_t count) {
-  std::size_t at = out.size();
+// Writes `count` bytes at `at` that repeat the output from `distance` back.
+// While the output is shorter than the distance the copy reads from position
+// 0, exactly as copying one byte at a time would.
+void copy_back_reference(std::uint8_t* data, std::size_t at, std::size_t distance,
+                         std::size_t count) {
   const std::size_t end = at + count;
-  out.resize(end);
-  std::uint8_t* data = out.data();
   while (at < end && at < distance) data[at++] = data[0];
-  // Non-overlapping pieces: each one doubles the span that repeats.
+  if (distance >= end - at) {
+    std::memcpy(data + at, data + at - distance, end - at);
+    return;
+  }
+  // Overlapping: non-overlapping pieces, each doubling the span that repeats.
   std::size_t span = distance;
   while (at < end) {
     const std::size_t piece = std::min(end - at, span);
@@ -28,6 +30,44 @@ void copy_back_reference(Bytes& out, std::size_t distance, std::size_t count) {
   }
 }
 
+// Decodes the token stream into `data` (room for every byte it can yield) and
+// returns how many bytes it wrote, at most `limit`.
+std::size_t decode(const std::uint8_t* stream, std::size_t length, std::size_t limit,
+                   std::uint8_t* data) {
+  std::size_t n = 0;
+  std::size_t i = 0;
+  while (i < length) {
+    const unsigned flags = stream[i++];
+    // Eight literals at once: the common case of data that does not compress.
+    if (flags == 0 && length - i >= 8 && limit - n >= 8) {
+      std::memcpy(data + n, stream + i, 8);
+      n += 8;
+      i += 8;
+      if (n == limit) return n;
+      continue;
+    }
+    for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
+      if (i >= length) return n;
+      if (flags & mask) {
+        if (i + 1 >= length) return n;
+        const std::size_t distance = stream[i] | std::size_t(stream[i + 1] >> 4) << 8;
+        const std::size_t count = (stream[i + 1] & 0x0F) + 2;
+        // Distance 0 ends the stream; a reference before any output has
+        // nothing to copy and ends it too.
+        if (distance == 0 || n == 0) return n;
+        const std::size_t copied = std::min(count, limit - n);
+        copy_back_reference(data, n, distance, copied);
+        n += copied;
+        i += 2;
+      } else {
+        data[n++] = stream[i++];
+      }
+      if (n == limit) return n;
+    }
+  }
+  return n;
+}
+
 }  // namespace
 
 Bytes decompress_lrs(ByteView input) {
@@ -35,36 +75,10 @@ Bytes decompress_lrs(ByteView input) {
   const std::size_t limit = record::load_u32(input.data());
   if (limit == 0) return {};
   const ByteView stream = input.subspan(4);
-
   // No token yields more than 17 bytes from 2, so the stream bounds the output
   // whatever its length prefix claims.
-  Bytes out;
-  out.reserve(std::min(limit, stream.size() / 2 * kLongestReference + 1));
-
-  std::size_t i = 0;
-  unsigned flags = 0;
-  unsigned mask = 0;
-  while (i < stream.size()) {
-    if (mask == 0) {
-      flags = stream[i++];
-      mask = 0x80;
-    }
-    if (flags & mask) {
-      if (i + 1 >= stream.size()) break;
-      const std::size_t distance = stream[i] | std::size_t(stream[i + 1] >> 4) << 8;
-      const std::size_t length = (stream[i + 1] & 0x0F) + 2;
-      // Distance 0 ends the stream; a reference before any output has nothing
-      // to copy and ends it too.
-      if (distance == 0 || out.empty()) break;
-      copy_back_reference(out, distance, std::min(length, limit - out.size()));
-      i += 2;
-    } else {
-      if (i == stream.size()) break;
-      out.push_back(stream[i++]);
-    }
-    if (out.size() == limit) break;
-    mask >>= 1;
-  }
+  Bytes out(std::min(limit, stream.size() / 2 * kLongestReference + 1));
+  out.resize(decode(stream.data(), stream.size(), limit, out.data()));
   return out;
 }
 

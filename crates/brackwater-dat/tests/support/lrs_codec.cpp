@@ -7,7 +7,7 @@ namespace brackwater_dat::test_support {
 namespace {
 
 constexpr std::size_t kMaxDistance = 4095;
-constexpr std::size_t kMinMatch = 2;
+constexpr std::size_t kMinMatch = 3;  // a 2-byte reference saves nothing over two literals
 constexpr std::size_t kMaxMatch = 17;
 constexpr int kChainDepth = 64;
 

@@ -4,7 +4,7 @@
 
 namespace brackwater_dat::test_support {
 
-// An LRS encoder: the length prefix, then greedy matches of 2 to 17 bytes up
+// An LRS encoder: the length prefix, then greedy matches of 3 to 17 bytes up
 // to 4095 back, found through hash chains.
 Bytes compress_lrs(ByteView data);
 
