@@ -78,6 +78,15 @@ int main(int argc, char** argv) {
   write(root / "dat_database/flat-stored", small_archive(false, false, 256));
   write(root / "dat_database/nested-compressed", small_archive(true, true, 256));
   write(root / "dat_database/header-only", Bytes(0x190));
+  // Once divided by zero when opened: a block size of 0 under a real tree.
+  {
+    ArchiveBuilder builder(1024);
+    const DatFileEntry file = builder.store_file(0x0A000001, bytes_of("zero block size"));
+    builder.header().root_offset =
+        builder.store_node(NodeSpec{.children = {}, .entries = {file}, .count = {}});
+    builder.header().block_size = 0;
+    write(root / "dat_database/block-size-zero", builder.image());
+  }
 
   write(
       root / "tool_response/hit",
