@@ -36,20 +36,11 @@ void rust_resolve_sound_matches_pinned_goldens() {
     runner::err() << "SKIP — no retail client_portal.dat available\n";
     return;
   }
-  const auto db = DatDatabase::open(*path);
-  if (!db) runner::fail("open retail dat: " + debug_text(db.error()));
-
+  const DatDatabase db = open_retail_dat(*path);
   for (const GoldenCase& golden : kGoldens) {
     // Each row fetches and decodes its table afresh.
-    const auto payload = db->get_file(golden.table_id);
-    if (!payload) {
-      runner::fail("get_file 0x" + hex(golden.table_id, 8) + ": " + debug_text(payload.error()));
-    }
-    const auto table = file_type::SoundTable::unpack(*payload);
-    if (!table) {
-      runner::fail("unpack 0x" + hex(golden.table_id, 8) + ": " + debug_text(table.error()));
-    }
-    const auto obtained = table->resolve_sound(golden.sound);
+    const auto table = load_sound_table(db, golden.table_id);
+    const auto obtained = table.resolve_sound(golden.sound);
     if (obtained != golden.expected) {
       runner::fail(equality_failure("0x" + hex(golden.table_id, 8) + ".resolve_sound(0x" +
                                         hex(golden.sound, 2) + " = " + std::string(golden.label) +

@@ -40,13 +40,9 @@ std::string debug_text_option(const std::optional<std::string>& text) {
 void ask_library(const DatDatabase& db, std::vector<LibraryResult>& results,
                  std::vector<std::string>& requests) {
   for (const std::uint32_t table_id : kTables) {
-    const auto payload = db.get_file(table_id);
-    if (!payload)
-      runner::fail("get_file 0x" + hex(table_id, 8) + ": " + debug_text(payload.error()));
-    const auto table = file_type::SoundTable::unpack(*payload);
-    if (!table) runner::fail("unpack 0x" + hex(table_id, 8) + ": " + debug_text(table.error()));
+    const auto table = load_sound_table(db, table_id);
     for (std::uint32_t sound = 0; sound <= kHighestSound; ++sound) {
-      results.push_back({table_id, sound, table->resolve_sound(sound)});
+      results.push_back({table_id, sound, table.resolve_sound(sound)});
       requests.push_back(resolve_request(table_id, sound));
     }
   }
@@ -88,14 +84,13 @@ void rust_vs_csharp_full_enum_cardinality() {
                      "Landsmith.Terminal/Landsmith.Terminal.csproj`.\n";
     return;
   }
-  const auto db = DatDatabase::open(*dat_path);
-  if (!db) runner::fail("open retail dat: " + debug_text(db.error()));
+  const DatDatabase db = open_retail_dat(*dat_path);
 
   std::vector<LibraryResult> results;
   std::vector<std::string> requests;
   results.reserve(kPairs);
   requests.reserve(kPairs);
-  ask_library(*db, results, requests);
+  ask_library(db, results, requests);
 
   std::string input;
   for (const auto& request : requests) input += request + "\n";
