@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "bench_archives.hpp"
-#include "lrs_oracle.hpp"
 #include "support/lrs_codec.hpp"
+#include "support/lrs_oracle.hpp"
 #include "support/sound_table_builder.hpp"
 
 namespace {
@@ -85,7 +85,7 @@ void BM_OpenFloor(benchmark::State& state) {
 std::vector<DatFileEntry> entries_where(bool compressed) {
   std::vector<DatFileEntry> entries;
   for (const auto& [id, entry] : realistic().directory()) {
-    if (((entry.bit_flags & 1) != 0) == compressed) entries.push_back(entry);
+    if (is_compressed(entry) == compressed) entries.push_back(entry);
   }
   std::ranges::sort(entries, {}, &DatFileEntry::offset);  // a tool pulling files in file order
   return entries;
@@ -154,7 +154,7 @@ void BM_DecompressLrsByteAtATime(benchmark::State& state) {
   const Bytes packed =
       test_support::compress_lrs(content(static_cast<ContentKind>(state.range(0))));
   decode_loop(state, [&] {
-    const Bytes out = fuzz::decompress_lrs_reference(packed);
+    const Bytes out = test_support::decompress_lrs_reference(packed);
     benchmark::DoNotOptimize(out.data());
     return out.size();
   });

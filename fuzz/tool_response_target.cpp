@@ -4,11 +4,11 @@
 
 #include "fuzz_check.hpp"
 #include "resolve_sound_parity/tool_protocol.hpp"
-#include "unicode.hpp"
+#include "resolve_sound_parity/unicode.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   namespace parity = brackwater_dat::parity;
-  namespace unicode = brackwater_dat::unicode;
+  namespace unicode = brackwater_dat::parity::unicode;
   const std::string text = unicode::lossy({reinterpret_cast<const char*>(data), size});
   FUZZ_CHECK(unicode::is_valid(text));
   const std::string_view line = unicode::trim(text);

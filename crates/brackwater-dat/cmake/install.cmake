@@ -1,4 +1,4 @@
-# Installs the headers, the static library and a package config, so that an
+# Installs the headers, the library and a package config, so that an
 # outside project can find_package(brackwater_dat CONFIG) and link brackwater::dat.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -6,7 +6,9 @@ include(CMakePackageConfigHelpers)
 set(BRACKWATER_DAT_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/brackwater_dat")
 
 install(TARGETS brackwater_dat EXPORT brackwater_dat_targets
-        ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+        ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+        LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+        RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(DIRECTORY include/ "${CMAKE_CURRENT_BINARY_DIR}/include/"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
         FILES_MATCHING PATTERN "*.hpp")

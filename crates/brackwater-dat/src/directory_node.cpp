@@ -1,5 +1,6 @@
 #include "directory_node.hpp"
 
+#include "coding.hpp"
 #include "record_reader.hpp"
 
 namespace brackwater_dat {
@@ -20,11 +21,11 @@ constexpr std::array kEntryLayout = {
 }  // namespace
 
 std::uint32_t DirectoryNode::child(std::size_t index) const noexcept {
-  return record::load_u32(bytes_.data() + 4 * index);
+  return coding::load_u32(bytes_.data() + 4 * index);
 }
 
 std::uint32_t DirectoryNode::entry_count() const noexcept {
-  return record::load_u32(bytes_.data() + kCountOffset);
+  return coding::load_u32(bytes_.data() + kCountOffset);
 }
 
 std::expected<DatFileEntry, ParseError> DirectoryNode::entry(std::uint32_t index) const {

@@ -1,8 +1,9 @@
 #include "brackwater_dat/error.hpp"
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
+#include "errors.hpp"
 #include "unicode.hpp"
 
 namespace brackwater_dat {
@@ -50,11 +51,8 @@ std::string_view kind_name(IoErrorKind kind) {
   return "Other";
 }
 
-std::string system_message(int code) {
-  char buffer[256];
-  // The GNU strerror_r returns the message, which need not be in `buffer`.
-  return ::strerror_r(code, buffer, sizeof buffer);
-}
+// The C library's message for `code`, portably and thread-safely.
+std::string system_message(int code) { return std::generic_category().message(code); }
 
 template <class... Handlers>
 struct Overloaded : Handlers... {
@@ -139,5 +137,88 @@ std::string debug_text(const DatError& error) {
 }
 
 std::string debug_text(std::string_view text) { return unicode::quoted(text); }
+
+namespace {
+
+// A text inside a one-line message: line breaks and other controls as escapes.
+std::string one_line(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kDigits[byte >> 4];
+      out += kDigits[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string display_text(const DatError& error) {
+  return std::visit(
+      Overloaded{
+          [](const DatError::Io& e) { return "read failed: " + one_line(display_text(e.error)); },
+          [](const DatError::BinRead& e) {
+            std::string text = one_line(display_text(e.error.cause()));
+            for (const auto& frame : e.error.frames()) {
+              // "While parsing field 'x' in R" reads on as "while parsing ...".
+              std::string context = frame.message;
+              if (!context.empty() && context[0] >= 'A' && context[0] <= 'Z') context[0] += 32;
+              text += " " + one_line(context);
+            }
+            return text;
+          },
+          [](const DatError::NotFound& e) { return "no file " + hex32(e.id) + " in the archive"; },
+          [](const DatError::DuplicateId& e) { return "duplicate file id " + hex32(e.id); },
+          [](const DatError::DuplicateNamespacedId& e) {
+            return "duplicate file id " + hex32(e.file_id) + " in namespace " +
+                   debug_text(e.namespace_);
+          },
+          [](const DatError::InvalidMagic& e) { return "invalid magic: " + one_line(e.text); },
+          [](const DatError::UnsupportedVersion& e) {
+            return "unsupported version " + std::to_string(e.version);
+          },
+          [](const DatError::InvalidNamespace& e) {
+            return "invalid namespace: " + one_line(e.text);
+          },
+          [](const DatError::Corruption& e) { return "corrupt archive: " + one_line(e.text); },
+          [](const DatError::DecompressionFailed& e) {
+            return "decompression failed: " + std::to_string(e.value);
+          },
+          [](const DatError::PathError& e) {
+            return "cannot open " + one_line(e.path.native()) + ": " +
+                   one_line(display_text(e.source));
+          },
+          [](const DatError::Other& e) { return one_line(e.text); },
+      },
+      error.value);
+}
+
+IoError unexpected_eof() {
+  return IoError::simple(IoErrorKind::UnexpectedEof, "failed to fill whole buffer");
+}
+
+IoError out_of_memory(std::size_t bytes) {
+  return IoError::simple(IoErrorKind::OutOfMemory,
+                         "cannot allocate " + std::to_string(bytes) + " bytes");
+}
+
+std::string hex32(std::uint32_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "0x00000000";
+  for (int i = 9; i >= 2; --i, value >>= 4) text[i] = kDigits[value & 0xF];
+  return text;
+}
 
 }  // namespace brackwater_dat

@@ -1,8 +1,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "allocation.hpp"
 #include "brackwater_dat/utils.hpp"
-#include "record_reader.hpp"
+#include "coding.hpp"
 
 namespace brackwater_dat::utils {
 namespace {
@@ -68,17 +69,39 @@ std::size_t decode(const std::uint8_t* stream, std::size_t length, std::size_t l
   return n;
 }
 
+// The room `input`'s output needs: no token yields more than 17 bytes from 2,
+// so the stream bounds the output whatever its length prefix claims.
+std::size_t output_room(ByteView input) {
+  if (input.size() < 4) return input.size();
+  const std::size_t limit = coding::load_u32(input.data());
+  return std::min(limit, (input.size() - 4) / 2 * kLongestReference + 1);
+}
+
+// Decodes `input` into `out`, which holds output_room(input) bytes, and trims it.
+void decode_into(ByteView input, Bytes& out) {
+  if (input.size() < 4) {
+    std::copy(input.begin(), input.end(), out.begin());
+    return;
+  }
+  const std::size_t limit = coding::load_u32(input.data());
+  const ByteView stream = input.subspan(4);
+  out.resize(limit == 0 ? 0 : decode(stream.data(), stream.size(), limit, out.data()));
+}
+
 }  // namespace
 
 Bytes decompress_lrs(ByteView input) {
-  if (input.size() < 4) return Bytes(input.begin(), input.end());
-  const std::size_t limit = record::load_u32(input.data());
-  if (limit == 0) return {};
-  const ByteView stream = input.subspan(4);
-  // No token yields more than 17 bytes from 2, so the stream bounds the output
-  // whatever its length prefix claims.
-  Bytes out(std::min(limit, stream.size() / 2 * kLongestReference + 1));
-  out.resize(decode(stream.data(), stream.size(), limit, out.data()));
+  Bytes out(output_room(input));
+  decode_into(input, out);
+  return out;
+}
+
+std::expected<Bytes, IoError> try_decompress_lrs(ByteView input) {
+  Bytes out;
+  if (auto sized = allocation::resize(out, output_room(input)); !sized) {
+    return std::unexpected(sized.error());
+  }
+  decode_into(input, out);
   return out;
 }
 

@@ -12,7 +12,8 @@
 
 #include "brackwater_dat/bytes.hpp"
 #include "brackwater_dat/error.hpp"
-#include "file_io.hpp"
+#include "coding.hpp"
+#include "errors.hpp"
 
 // Reads fixed-layout records field by field: little-endian, packed, in
 // declaration order. A field that the bytes do not fully hold fails the
@@ -36,10 +37,6 @@ consteval Field<Record> field(std::string_view name, Member Record::*member,
   return Field<Record>{name, member, declared};
 }
 
-inline Word load_u32(const std::uint8_t* at) noexcept {
-  return Word{at[0]} | Word{at[1]} << 8 | Word{at[2]} << 16 | Word{at[3]} << 24;
-}
-
 // Decodes `Record` from the front of `bytes`. `end_error` is what stopped the
 // source short of a full record, if not the end of its data.
 template <class Record, std::size_t N>
@@ -53,7 +50,7 @@ std::expected<Record, ParseError> read(ByteView bytes, std::string_view record_n
     if (bytes.size() < width) {
       IoError cause =
           end_error ? *end_error
-          : is_word ? file_io::unexpected_eof()
+          : is_word ? unexpected_eof()
                     : IoError::simple(IoErrorKind::UnexpectedEof, "not enough bytes in reader");
       ParseFrame frame{
           "While parsing field '" + std::string(field.name) + "' in " + std::string(record_name),
@@ -61,7 +58,7 @@ std::expected<Record, ParseError> read(ByteView bytes, std::string_view record_n
       return std::unexpected(ParseError(std::move(cause), {std::move(frame)}));
     }
     if (is_word) {
-      record.*std::get<Word Record::*>(field.member) = load_u32(bytes.data());
+      record.*std::get<Word Record::*>(field.member) = coding::load_u32(bytes.data());
     } else {
       std::memcpy((record.*std::get<Array16 Record::*>(field.member)).data(), bytes.data(), width);
     }

@@ -9,5 +9,6 @@
 #include "brackwater_dat/directory.hpp"
 #include "brackwater_dat/error.hpp"
 #include "brackwater_dat/file_type/sound_table.hpp"
+#include "brackwater_dat/source.hpp"
 #include "brackwater_dat/utils.hpp"
 #include "brackwater_dat/version.hpp"

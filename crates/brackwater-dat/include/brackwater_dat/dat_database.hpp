@@ -2,28 +2,29 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "brackwater_dat/bytes.hpp"
 #include "brackwater_dat/dat_file_entry.hpp"
 #include "brackwater_dat/dat_header.hpp"
 #include "brackwater_dat/directory.hpp"
 #include "brackwater_dat/error.hpp"
+#include "brackwater_dat/source.hpp"
 
 namespace brackwater_dat {
 
 // An open archive with its whole directory in memory. It never changes after
-// open() returns and reads only at named offsets, so any number of threads may
+// it is opened and reads only at named offsets, so any number of threads may
 // read from one database at once.
 class DatDatabase {
  public:
-  // Opens the archive read-only, reads its header and loads the directory.
+  // Opens the archive file read-only, reads its header and loads the directory.
   static Result<DatDatabase> open(const std::filesystem::path& path);
-
-  DatDatabase(DatDatabase&& other) noexcept;
-  DatDatabase& operator=(DatDatabase&& other) noexcept;
-  DatDatabase(const DatDatabase&) = delete;
-  DatDatabase& operator=(const DatDatabase&) = delete;
-  ~DatDatabase();
+  // The same over an archive held in memory; the database owns the bytes.
+  static Result<DatDatabase> open_memory(Bytes bytes);
+  // The same over any source; an error the source returns surfaces as Io.
+  static Result<DatDatabase> open_source(std::unique_ptr<Source> source);
 
   const DatHeader& header() const noexcept { return header_; }
   const Directory& directory() const noexcept { return directory_; }
@@ -34,15 +35,22 @@ class DatDatabase {
   // The file's contents, decompressed when its entry says so.
   Result<Bytes> get_file(std::uint32_t id) const;
 
+  // The blocks a read of `size` bytes from `first_block` visits, in order, with
+  // the bytes each contributes; the last block's share runs on past its end
+  // when the chain ends early. Reads only the links. For checkers that look
+  // at how files lie in the archive.
+  struct ChainBlock {
+    std::uint32_t offset;
+    std::uint32_t bytes;
+  };
+  Result<std::vector<ChainBlock>> chain_blocks(std::uint32_t first_block, std::uint32_t size) const;
+
  private:
-  DatDatabase(int fd, std::uint64_t file_length, const DatHeader& header) noexcept;
+  DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length, const DatHeader& header,
+              Directory directory) noexcept;
 
-  Result<void> read_directory();
-  Result<void> read_node(std::uint32_t node_offset);
-  Result<void> read_chain(std::uint32_t first_block, std::uint32_t size, Bytes& out) const;
-
-  int fd_ = -1;
-  std::uint64_t file_length_ = 0;  // when opened; bounds what a chain can deliver
+  std::unique_ptr<const Source> source_;
+  std::uint64_t length_ = 0;  // when opened; bounds what a chain can deliver
   DatHeader header_{};
   Directory directory_;
 };

@@ -12,6 +12,16 @@ struct DatFileEntry {
   std::uint32_t size;    // stored payload bytes
   std::uint32_t timestamp;
   std::uint32_t version;
+
+  friend bool operator==(const DatFileEntry&, const DatFileEntry&) = default;
 };
+
+// Whether get_file decompresses the entry's stored payload.
+constexpr bool is_compressed(const DatFileEntry& entry) { return (entry.bit_flags & 1) != 0; }
+
+// A file id's type: its high byte (0x20 sound tables, 0x0A waves).
+constexpr std::uint8_t file_type_of(std::uint32_t id) {
+  return static_cast<std::uint8_t>(id >> 24);
+}
 
 }  // namespace brackwater_dat

@@ -24,6 +24,8 @@ struct DatHeader {
   std::uint32_t game_version;
   std::array<std::uint8_t, 16> version_string;
   std::uint32_t version_minor;
+
+  friend bool operator==(const DatHeader&, const DatHeader&) = default;
 };
 
 }  // namespace brackwater_dat

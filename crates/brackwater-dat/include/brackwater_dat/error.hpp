@@ -125,6 +125,11 @@ std::string debug_text(const ParseError& error);
 std::string display_text(const ParseError& error);
 std::string debug_text(const DatError& error);
 
+// One line for people, for example "no file 0x200000A8 in the archive" or
+// "cannot open a.dat: No such file or directory (os error 2)": ids as 0x and
+// eight upper-case hex digits, no source locations, no line breaks.
+std::string display_text(const DatError& error);
+
 // A text in double quotes, with quotes, backslashes and non-printable
 // characters escaped; bytes that are not UTF-8 show as \xNN.
 std::string debug_text(std::string_view text);

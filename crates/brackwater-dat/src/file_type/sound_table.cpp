@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <bit>
 
-#include "file_io.hpp"
-#include "record_reader.hpp"
+#include "coding.hpp"
+#include "errors.hpp"
 
 namespace brackwater_dat::file_type {
 namespace {
@@ -27,7 +27,7 @@ class Cursor {
       ok_ = false;
       return 0;
     }
-    const std::uint32_t value = record::load_u32(bytes_.data() + at_);
+    const std::uint32_t value = coding::load_u32(bytes_.data() + at_);
     at_ += 4;
     return value;
   }
@@ -89,7 +89,7 @@ std::expected<SoundTable, ParseError> SoundTable::unpack(ByteView bytes) {
     table.sounds_.insert_or_assign(kind, read_sound(cursor, count));
   }
 
-  if (!cursor.ok()) return std::unexpected(ParseError(file_io::unexpected_eof()));
+  if (!cursor.ok()) return std::unexpected(ParseError(unexpected_eof()));
   return table;
 }
 

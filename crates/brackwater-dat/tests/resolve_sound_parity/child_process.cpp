@@ -10,35 +10,17 @@
 
 #include <array>
 #include <cerrno>
+#include <map>
 #include <utility>
+
+#include "resolve_sound_parity/unique_fd.hpp"
 
 extern char** environ;
 
 namespace brackwater_dat::parity {
 namespace {
 
-// One end of a pipe, closed when it goes out of scope.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) noexcept : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  ~Fd() { close(); }
-
-  int get() const noexcept { return fd_; }
-  explicit operator bool() const noexcept { return fd_ >= 0; }
-  void close() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
+using Fd = UniqueFd;
 
 std::expected<std::pair<Fd, Fd>, IoError> make_pipe() {
   int fds[2];
@@ -104,6 +86,33 @@ class SigpipeBlock {
   bool was_pending_ = false;
 };
 
+// The process's own environment with `changes` applied, as NAME=VALUE texts.
+std::vector<std::string> changed_environment(const std::vector<EnvChange>& changes) {
+  std::map<std::string, std::string> vars;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const auto eq = text.find('=');
+    if (eq != std::string_view::npos) vars[std::string(text.substr(0, eq))] = text.substr(eq + 1);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) {
+      vars[name] = *value;
+    } else {
+      vars.erase(name);
+    }
+  }
+  std::vector<std::string> merged;
+  for (const auto& [name, value] : vars) merged.push_back(name + "=" + value);
+  return merged;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> result;
+  for (auto& text : texts) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
 // Reads both outputs to their ends together, so a child filling one while the
 // other is read cannot stall.
 std::expected<void, IoError> drain(Fd& out, Fd& err, ChildRun& run) {
@@ -160,7 +169,8 @@ std::string debug_exit_status(int wait_status) {
 }
 
 std::expected<ChildRun, std::string> run_child(const std::vector<std::string>& argv,
-                                               std::string_view input) {
+                                               std::string_view input,
+                                               const ChildOptions& options) {
   auto in = make_pipe();
   auto out = make_pipe();
   auto err = make_pipe();
@@ -182,13 +192,18 @@ std::expected<ChildRun, std::string> run_child(const std::vector<std::string>& a
   posix_spawn_file_actions_adddup2(&actions, in_read.get(), STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out_write.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err_write.get(), STDERR_FILENO);
+  if (options.working_directory) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.working_directory->c_str());
+  }
   std::vector<std::string> args = argv;
-  std::vector<char*> arg_pointers;
-  for (auto& arg : args) arg_pointers.push_back(arg.data());
-  arg_pointers.push_back(nullptr);
+  auto arg_pointers = pointers(args);
+  std::vector<std::string> env;
+  if (!options.env.empty()) env = changed_environment(options.env);
+  auto env_pointers = pointers(env);
   pid_t pid = 0;
   const int spawned =
-      ::posix_spawnp(&pid, args.front().c_str(), &actions, nullptr, arg_pointers.data(), environ);
+      ::posix_spawnp(&pid, args.front().c_str(), &actions, nullptr, arg_pointers.data(),
+                     options.env.empty() ? environ : env_pointers.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0)
     return std::unexpected("spawn LS.Terminal: " + display_text(IoError::from_os(spawned)));

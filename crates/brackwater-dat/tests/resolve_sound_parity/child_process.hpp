@@ -2,8 +2,11 @@
 
 #include <brackwater_dat/error.hpp>
 #include <expected>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace brackwater_dat::parity {
@@ -15,14 +18,24 @@ struct ChildRun {
   std::string err;
 };
 
+// An environment change: set NAME to the value, or unset it when there is none.
+using EnvChange = std::pair<std::string, std::optional<std::string>>;
+
+// What the child gets besides the caller's own environment and working directory.
+struct ChildOptions {
+  std::vector<EnvChange> env = {};
+  std::optional<std::filesystem::path> working_directory = {};
+};
+
 // Starts `argv` (a bare program name is looked up along PATH) with all three
 // standard streams on pipes and the environment and working directory
-// inherited; writes `input` whole, closes it, drains both outputs together
+// inherited, as changed by `options`; writes `input` whole, closes it, drains both outputs together
 // and waits. The error is the text that names the failed step ("spawn
 // LS.Terminal: ...", "write stdin: ...", "wait LS.Terminal: ..."). A child
 // left behind by a failure is closed off, killed and reaped.
 std::expected<ChildRun, std::string> run_child(const std::vector<std::string>& argv,
-                                               std::string_view input);
+                                               std::string_view input,
+                                               const ChildOptions& options = {});
 
 // Writes all of `data` to `fd`, continuing partial writes and retrying
 // interrupted ones. A reader that has gone away is the broken-pipe error,

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "unicode.hpp"
+#include "resolve_sound_parity/unicode.hpp"
 
 namespace brackwater_dat::parity {
 

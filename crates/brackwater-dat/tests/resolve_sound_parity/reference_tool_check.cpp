@@ -9,9 +9,9 @@
 #include "resolve_sound_parity/retail_dat.hpp"
 #include "resolve_sound_parity/tool_location.hpp"
 #include "resolve_sound_parity/tool_protocol.hpp"
+#include "resolve_sound_parity/unicode.hpp"
 #include "runner/capture.hpp"
 #include "runner/failure.hpp"
-#include "unicode.hpp"
 
 namespace brackwater_dat::parity {
 namespace {

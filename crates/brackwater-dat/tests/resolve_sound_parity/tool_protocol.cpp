@@ -1,7 +1,7 @@
 #include "resolve_sound_parity/tool_protocol.hpp"
 
 #include "resolve_sound_parity/format.hpp"
-#include "unicode.hpp"
+#include "resolve_sound_parity/unicode.hpp"
 
 namespace brackwater_dat::parity {
 

@@ -2,8 +2,9 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "resolve_sound_parity/child_process.hpp"
 
 namespace brackwater_dat::test_support {
 
@@ -14,8 +15,7 @@ struct ProcessResult {
   std::string err;
 };
 
-// An environment change: set NAME to the value, or unset it when there is none.
-using EnvChange = std::pair<std::string, std::optional<std::string>>;
+using parity::EnvChange;
 
 struct ProcessOptions {
   std::vector<EnvChange> env = {};
@@ -23,8 +23,8 @@ struct ProcessOptions {
   std::optional<std::string> working_directory = {};
 };
 
-// Runs `argv` to completion, draining both output streams together. Throws
-// std::system_error when the process cannot be started.
+// Runs `argv` to completion through the check program's own child runner.
+// Throws std::runtime_error when the process cannot be run.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
 }  // namespace brackwater_dat::test_support

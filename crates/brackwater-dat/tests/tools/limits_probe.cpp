@@ -4,18 +4,20 @@
 //   limits_probe SCENARIO   ->   "<outcome>\nelapsed_ms <N>\npeak_rss_kib <M>\n"
 //
 // Scenarios: huge-file-size, lrs-huge-prefix, sound-table-huge-count,
-// cyclic-tree, deep-tree, zero-capacity-loop.
+// cyclic-tree, deep-tree, zero-capacity-loop, and lrs-out-of-memory, which
+// runs under an address-space limit that its output cannot fit in.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <brackwater_dat/dat_database.hpp>
 #include <brackwater_dat/file_type/sound_table.hpp>
 #include <brackwater_dat/utils.hpp>
 #include <chrono>
+#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "support/archive_builder.hpp"
-#include "support/memory_file.hpp"
 #include "support/sound_table_builder.hpp"
 
 using namespace brackwater_dat;
@@ -24,9 +26,7 @@ using namespace brackwater_dat::test_support;
 namespace {
 
 std::string open_and_read(const ArchiveBuilder& builder, std::uint32_t id) {
-  MemoryFile file;
-  file.assign(builder.image());
-  const auto db = DatDatabase::open(file.path());
+  const auto db = DatDatabase::open_memory(builder.image());
   if (!db) return debug_text(db.error());
   const auto data = db->get_file(id);
   return data ? "ok " + std::to_string(data->size()) + " bytes" : debug_text(data.error());
@@ -82,12 +82,46 @@ std::string run(const std::string& scenario) {
     builder.put_u32(0x404, 0x408);
     builder.put_u32(0x408, 0x400);
     builder.header().root_offset = 0;
-    MemoryFile file;
-    file.assign(builder.image());
-    const auto db = DatDatabase::open(file.path());
+    const auto db = DatDatabase::open_memory(builder.image());
     if (!db) return debug_text(db.error());
     const auto data = db->read_file_data(0x400, 8);
     return data ? "ok" : debug_text(data.error());
+  }
+  if (scenario == "lrs-out-of-memory") {
+    // A compressed file whose length prefix claims 0xFFFFFFFF bytes and whose
+    // 12 MiB stream of back-references could yield 102 MiB, more than the
+    // address space left to the process.
+    Bytes stored = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+    while (stored.size() < (12u << 20)) {
+      stored.insert(stored.end(), {0xFF, 0x01, 0x0F, 0x01, 0x0F, 0x01, 0x0F, 0x01, 0x0F, 0x01, 0x0F,
+                                   0x01, 0x0F, 0x01, 0x0F, 0x01, 0x0F});
+    }
+    ArchiveBuilder builder(1 << 20);
+    DatFileEntry entry{.bit_flags = 1,
+                       .id = 1,
+                       .offset = builder.store_chain(stored),
+                       .size = static_cast<std::uint32_t>(stored.size()),
+                       .timestamp = 0,
+                       .version = 0};
+    builder.header().root_offset =
+        builder.store_node(NodeSpec{.children = {}, .entries = {entry}, .count = {}});
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("limits-probe-" + std::to_string(::getpid()) + ".dat");
+    builder.write(path);
+    stored = {};
+    builder = ArchiveBuilder();
+    const auto db = DatDatabase::open(path);
+    std::filesystem::remove(path);
+    if (!db) return debug_text(db.error());
+    // Room for the stored bytes, not for what they claim to decode to.
+    std::ifstream status("/proc/self/statm");
+    std::size_t pages = 0;
+    status >> pages;
+    const rlim_t limit = pages * ::sysconf(_SC_PAGESIZE) + (48u << 20);
+    const rlimit address_space{limit, limit};
+    if (::setrlimit(RLIMIT_AS, &address_space) != 0) return "setrlimit failed";
+    const auto data = db->get_file(1);
+    return data ? "ok " + std::to_string(data->size()) + " bytes" : debug_text(data.error());
   }
   return "unknown scenario";
 }

@@ -46,4 +46,19 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// An address-space limit is no limit under the sanitizers, which reserve
+// terabytes up front.
+#if !BRACKWATER_SANITIZED
+INSTANTIATE_TEST_SUITE_P(OutOfMemory, ResourceLimits,
+                         ::testing::Values(LimitCase{
+                             "lrs-out-of-memory",
+                             "Io(Error { kind: OutOfMemory, message: \"cannot allocate "
+                             "106954787 bytes\" })"}),
+                         [](const auto& info) {
+                           std::string name = info.param.scenario;
+                           std::erase(name, '-');
+                           return name;
+                         });
+#endif
+
 }  // namespace

@@ -4,14 +4,14 @@
 #include <random>
 #include <string>
 
-#include "lrs_oracle.hpp"
 #include "support/lrs_codec.hpp"
+#include "support/lrs_oracle.hpp"
 
 namespace {
 
 using brackwater_dat::Bytes;
-using brackwater_dat::fuzz::decompress_lrs_reference;
 using brackwater_dat::test_support::compress_lrs;
+using brackwater_dat::test_support::decompress_lrs_reference;
 using brackwater_dat::utils::decompress_lrs;
 
 struct Vector {

@@ -31,12 +31,12 @@ TEST(SyntheticRetail, ReaderAgreesWithTheRecipe) {
   EXPECT_EQ(db->header().block_size, 1024u);
 
   std::set<std::uint32_t> types;
-  for (const auto& [id, entry] : db->directory()) types.insert(id >> 24);
+  for (const auto& [id, entry] : db->directory()) types.insert(file_type_of(id));
   EXPECT_EQ(types, (std::set<std::uint32_t>{0x01, 0x06, 0x0A, 0x20}));
 
   std::size_t waves = 0, none = 0;
   for (std::uint32_t table_id : {0x20000001u, 0x200000A8u}) {
-    EXPECT_EQ(db->directory().find(table_id)->second.bit_flags & 1, 1u) << "stored compressed";
+    EXPECT_TRUE(is_compressed(db->directory().find(table_id)->second)) << "stored compressed";
     const auto payload = db->get_file(table_id);
     ASSERT_TRUE(payload.has_value()) << debug_text(payload.error());
     const auto table = file_type::SoundTable::unpack(*payload);

@@ -1,10 +1,10 @@
-#include "unicode.hpp"
+#include "resolve_sound_parity/unicode.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using namespace brackwater_dat::unicode;
+using namespace brackwater_dat::parity::unicode;
 
 TEST(Unicode, LossyReplacesEachMaximalIllFormedPart) {
   EXPECT_EQ(lossy("plain ✓"), "plain ✓");

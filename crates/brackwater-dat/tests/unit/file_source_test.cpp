@@ -1,5 +1,6 @@
-// Interposes preadv for this whole binary, so the reader's positioned reads can
-// be interrupted, cut to one byte, or failed at a chosen call.
+// The archive file source's own promise: interrupted reads are retried and
+// short ones continued. Interposes preadv for this whole binary, so that the
+// reader's positioned reads can be interrupted or cut to one byte.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/uio.h>
@@ -9,21 +10,19 @@
 #include <brackwater_dat/dat_database.hpp>
 #include <cerrno>
 #include <fstream>
-#include <map>
 #include <tuple>
 
 #include "support/archive_builder.hpp"
-#include "support/dat_matchers.hpp"
+#include "support/read_every_file.hpp"
 #include "support/synthetic_retail.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
 
-enum class Fault { None, Interrupt, OneByte, InterruptAndOneByte, FailAt };
+enum class Fault { None, Interrupt, OneByte, InterruptAndOneByte };
 
 std::atomic<Fault> fault{Fault::None};
 std::atomic<long> calls{0};
-std::atomic<long> fail_at{0};
 
 using PreadvFunction = ssize_t (*)(int, const iovec*, int, off_t);
 
@@ -42,10 +41,6 @@ extern "C" ssize_t preadv(int fd, const iovec* iov, int count, off_t offset) {
     errno = EINTR;
     return -1;
   }
-  if (mode == Fault::FailAt && call == fail_at.load()) {
-    errno = EIO;
-    return -1;
-  }
   if (mode == Fault::OneByte || mode == Fault::InterruptAndOneByte) {
     for (int i = 0; i < count; ++i) {
       if (iov[i].iov_len == 0) continue;
@@ -61,13 +56,7 @@ namespace {
 using namespace brackwater_dat;
 using test_support::ArchiveBuilder;
 
-struct Snapshot {
-  std::map<std::uint32_t, Bytes> files;
-  std::optional<DatError> open_error;
-  std::vector<DatError> file_errors;
-};
-
-class IoFaults : public ::testing::Test {
+class FileSourceFaults : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     ArchiveBuilder builder(256);
@@ -89,72 +78,30 @@ class IoFaults : public ::testing::Test {
 
   static std::filesystem::path archive() { return *dir_ / "faults.dat"; }
 
-  static Snapshot read_everything() {
-    Snapshot snapshot;
-    auto db = DatDatabase::open(archive());
-    if (!db) {
-      snapshot.open_error = db.error();
-      return snapshot;
-    }
-    for (const auto& [id, entry] : db->directory()) {
-      if (auto file = db->get_file(id)) {
-        snapshot.files[id] = std::move(*file);
-      } else {
-        snapshot.file_errors.push_back(file.error());
-      }
-    }
-    return snapshot;
-  }
-
-  static Snapshot clean() {
-    fault = Fault::None;
-    return read_everything();
+  static test_support::ArchiveOutcome read_everything() {
+    return test_support::read_every_file(DatDatabase::open(archive()));
   }
 
   static test_support::TempDir* dir_;
 };
 
-test_support::TempDir* IoFaults::dir_ = nullptr;
+test_support::TempDir* FileSourceFaults::dir_ = nullptr;
 
-TEST_F(IoFaults, InterruptedAndShortReadsGiveTheSameBytes) {
-  const Snapshot expected = clean();
+TEST_F(FileSourceFaults, InterruptedAndShortReadsGiveTheSameBytes) {
+  const auto expected = read_everything();
   ASSERT_FALSE(expected.open_error.has_value());
   ASSERT_EQ(expected.files.size(), 40u);
   for (Fault mode : {Fault::Interrupt, Fault::OneByte, Fault::InterruptAndOneByte}) {
     fault = mode;
-    const Snapshot got = read_everything();
+    const auto got = read_everything();
     fault = Fault::None;
-    ASSERT_FALSE(got.open_error.has_value()) << debug_text(*got.open_error);
+    ASSERT_FALSE(got.open_error.has_value()) << *got.open_error;
     EXPECT_TRUE(got.file_errors.empty());
     EXPECT_EQ(got.files, expected.files) << static_cast<int>(mode);
   }
 }
 
-TEST_F(IoFaults, AFailedReadAnywhereSurfacesAsThatError) {
-  const Snapshot expected = clean();
-  calls = 0;
-  fault = Fault::None;
-  read_everything();
-  const long total = calls.load();
-  ASSERT_GT(total, 40);
-  for (long n = 1; n <= total; ++n) {
-    calls = 0;
-    fail_at = n;
-    fault = Fault::FailAt;
-    const Snapshot got = read_everything();
-    fault = Fault::None;
-    std::vector<DatError> errors = got.file_errors;
-    if (got.open_error) errors.push_back(*got.open_error);
-    ASSERT_EQ(errors.size(), 1u) << "read " << n;
-    const auto cause = test_support::io_cause(errors[0]);
-    ASSERT_TRUE(cause.has_value()) << debug_text(errors[0]);
-    EXPECT_EQ(cause->os_code(), EIO) << debug_text(errors[0]);
-    // Whatever was read apart from the failed call is exactly right.
-    for (const auto& [id, bytes] : got.files) EXPECT_EQ(bytes, expected.files.at(id)) << id;
-  }
-}
-
-TEST_F(IoFaults, EachBlockCostsOneRead) {
+TEST_F(FileSourceFaults, EachBlockCostsOneRead) {
   ArchiveBuilder builder(1024);
   Bytes payload(2500, 0x5A);
   const std::uint32_t small = builder.store_chain(Bytes(1020, 1));
@@ -173,22 +120,15 @@ TEST_F(IoFaults, EachBlockCostsOneRead) {
   }
 }
 
-TEST_F(IoFaults, SyntheticRetailArchiveReadsTheSameUnderFaults) {
+TEST_F(FileSourceFaults, SyntheticRetailArchiveReadsTheSameUnderFaults) {
   const auto retail = test_support::build_synthetic_retail(test_support::RetailVariant::Good);
   const auto path = *dir_ / "retail.dat";
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(retail.image.data()),
              static_cast<std::streamsize>(retail.image.size()));
-  auto read_retail = [&] {
-    std::map<std::uint32_t, Bytes> files;
-    const auto db = DatDatabase::open(path);
-    EXPECT_TRUE(db.has_value());
-    if (!db) return files;
-    for (const auto& [id, entry] : db->directory()) files[id] = db->get_file(id).value();
-    return files;
-  };
+  auto read_retail = [&] { return test_support::read_every_file(DatDatabase::open(path)); };
   const auto expected = read_retail();
-  ASSERT_GT(expected.size(), 300u);
+  ASSERT_GT(expected.files.size(), 300u);
   for (Fault mode : {Fault::InterruptAndOneByte, Fault::Interrupt}) {
     fault = mode;
     const auto got = read_retail();

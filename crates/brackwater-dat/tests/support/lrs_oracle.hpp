@@ -4,7 +4,7 @@
 #include <brackwater_dat/bytes.hpp>
 #include <cstddef>
 
-namespace brackwater_dat::fuzz {
+namespace brackwater_dat::test_support {
 
 // The LRS decoder written the plain way, one byte at a time: the oracle that
 // the library's decoder must match byte for byte.
@@ -43,4 +43,4 @@ inline Bytes decompress_lrs_reference(ByteView input) {
   return out;
 }
 
-}  // namespace brackwater_dat::fuzz
+}  // namespace brackwater_dat::test_support

@@ -1,0 +1,166 @@
+// Opening an archive: its header and the errors of opening.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <numeric>
+
+#include "unit/archive_test.hpp"
+
+namespace {
+
+using namespace brackwater_dat;
+using namespace brackwater_dat::test_support;
+
+class ArchiveHeader : public ArchiveTest {};
+
+struct HeaderField {
+  std::string_view name;
+  std::size_t offset;  // from the start of the header
+  std::size_t width;
+};
+
+constexpr HeaderField kHeaderFields[] = {
+    {"magic", 0, 4},          {"block_size", 4, 4},
+    {"file_size", 8, 4},      {"dataset", 12, 4},
+    {"subset", 16, 4},        {"free_head", 20, 4},
+    {"free_tail", 24, 4},     {"free_count", 28, 4},
+    {"root_offset", 32, 4},   {"new_lru", 36, 4},
+    {"old_lru", 40, 4},       {"use_lru", 44, 4},
+    {"master_map_id", 48, 4}, {"engine_version", 52, 4},
+    {"game_version", 56, 4},  {"version_string", 60, 16},
+    {"version_minor", 76, 4},
+};
+
+TEST_F(ArchiveHeader, TruncatedHeaderNamesTheFirstFieldNotHeld) {
+  for (const auto& field : kHeaderFields) {
+    for (std::size_t cut = field.offset; cut < field.offset + field.width; ++cut) {
+      write_bytes(path(), Bytes(0x140 + cut));
+      const auto db = DatDatabase::open(path());
+      ASSERT_FALSE(db.has_value()) << cut;
+      const auto* bin = std::get_if<DatError::BinRead>(&db.error().value);
+      ASSERT_NE(bin, nullptr) << debug_text(db.error());
+      EXPECT_EQ(bin->error.cause().kind(), IoErrorKind::UnexpectedEof);
+      EXPECT_EQ(bin->error.cause().message(),
+                field.width == 16 ? "not enough bytes in reader" : "failed to fill whole buffer");
+      ASSERT_EQ(bin->error.frames().size(), 1u);
+      const ParseFrame& frame = bin->error.frames()[0];
+      EXPECT_EQ(frame.message,
+                "While parsing field '" + std::string(field.name) + "' in DatHeader");
+      EXPECT_EQ(frame.file, "crates/brackwater-dat/src/dat_header_layout.cpp");
+      EXPECT_GT(frame.line, 0u);
+    }
+  }
+}
+
+TEST_F(ArchiveHeader, ShortFilesFailOnMagic) {
+  for (std::size_t length : {0u, 1u, 0x13Fu}) {
+    write_bytes(path(), Bytes(length));
+    const auto db = DatDatabase::open(path());
+    ASSERT_FALSE(db.has_value());
+    EXPECT_THAT(debug_text(db.error()),
+                ::testing::StartsWith("BinRead(failed to fill whole buffer\n While parsing field "
+                                      "'magic' in DatHeader at "));
+  }
+}
+
+TEST_F(ArchiveHeader, ExactHeaderWithEmptyDirectoryOpens) {
+  write_bytes(path(), Bytes(0x190));
+  const auto db = DatDatabase::open(path());
+  ASSERT_TRUE(db.has_value()) << debug_text(db.error());
+  EXPECT_TRUE(db->directory().empty());
+  const auto missing = db->get_file(0x200000A8);
+  ASSERT_FALSE(missing.has_value());
+  EXPECT_EQ(debug_text(missing.error()), "NotFound(536871080)");
+}
+
+TEST_F(ArchiveHeader, HeaderIsKeptAsRead) {
+  ArchiveBuilder builder(512);
+  DatHeader& h = builder.header();
+  h.magic = 0;
+  h.file_size = 0xDEADBEEF, h.dataset = 1, h.subset = 2, h.free_head = 3, h.free_tail = 4;
+  h.free_count = 5, h.new_lru = 6, h.old_lru = 7, h.use_lru = 8, h.master_map_id = 9;
+  h.engine_version = 10, h.game_version = 11, h.version_minor = 0xFFFFFFFF;
+  std::iota(h.version_string.begin(), h.version_string.end(), std::uint8_t{0xF0});
+  const DatHeader expected = h;
+  const DatDatabase db = open_ok(builder);
+  EXPECT_EQ(std::memcmp(&db.header(), &expected, sizeof(DatHeader)), 0);
+}
+
+TEST_F(ArchiveHeader, MissingFileIsAPathErrorWithThePathAsGiven) {
+  const std::filesystem::path missing = "no/such/dir/../client_portal.dat";
+  const auto db = DatDatabase::open(missing);
+  ASSERT_FALSE(db.has_value());
+  const auto* error = std::get_if<DatError::PathError>(&db.error().value);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->path.native(), missing.native());
+  EXPECT_EQ(error->source.kind(), IoErrorKind::NotFound);
+  EXPECT_EQ(error->source.os_code(), ENOENT);
+  EXPECT_EQ(debug_text(db.error()),
+            "PathError { path: \"no/such/dir/../client_portal.dat\", source: Os { code: 2, kind: "
+            "NotFound, message: \"No such file or directory\" } }");
+}
+
+TEST_F(ArchiveHeader, UnreadableFileIsAPathError) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  write_bytes(path(), Bytes(0x190));
+  ::chmod(path().c_str(), 0);
+  const auto db = DatDatabase::open(path());
+  ASSERT_FALSE(db.has_value());
+  const auto* error = std::get_if<DatError::PathError>(&db.error().value);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->source.kind(), IoErrorKind::PermissionDenied);
+  EXPECT_EQ(error->path.native(), path().native());
+}
+
+TEST_F(ArchiveHeader, DirectoryIsAPathError) {
+  const auto db = DatDatabase::open(dir_.path());
+  ASSERT_FALSE(db.has_value());
+  const auto* error = std::get_if<DatError::PathError>(&db.error().value);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->source.kind(), IoErrorKind::IsADirectory);
+}
+
+TEST_F(ArchiveHeader, FifoWithNoWriterFailsAtOnceAsIo) {
+  ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0);
+  auto opening = std::async(std::launch::async, [&] { return DatDatabase::open(path()); });
+  if (opening.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    // Release the blocked open so the test can end, then report the hang.
+    const int writer = ::open(path().c_str(), O_RDWR);
+    opening.wait();
+    ::close(writer);
+    FAIL() << "opening a FIFO with no writer blocked";
+  }
+  const auto db = opening.get();
+  ASSERT_FALSE(db.has_value());
+  const auto* io = std::get_if<DatError::Io>(&db.error().value);
+  ASSERT_NE(io, nullptr) << debug_text(db.error());
+  EXPECT_EQ(io->error.os_code(), ESPIPE);
+}
+
+TEST_F(ArchiveHeader, SocketIsAPathError) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = path().string();
+  ASSERT_LT(name.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const auto db = DatDatabase::open(path());
+  ::close(fd);
+  ASSERT_FALSE(db.has_value());
+  const auto* error = std::get_if<DatError::PathError>(&db.error().value);
+  ASSERT_NE(error, nullptr) << debug_text(db.error());
+  EXPECT_EQ(error->source.os_code(), ENXIO);
+}
+
+}  // namespace
