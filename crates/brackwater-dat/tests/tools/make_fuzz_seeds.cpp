@@ -2,7 +2,7 @@
 //
 //   make_fuzz_seeds CORPUS_DIR
 //
-// Files go to CORPUS_DIR/{lrs,sound_table,dat_database,tool_response}/.
+// Files go to CORPUS_DIR/{lrs,lrs_round_trip,sound_table,dat_database,tool_response}/.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -69,6 +69,11 @@ int main(int argc, char** argv) {
   write(root / "lrs/literal-then-run", Bytes{0x06, 0, 0, 0, 0x40, 0x61, 0x01, 0x03});
   write(root / "lrs/distance-past-output", Bytes{0x0A, 0, 0, 0, 0x20, 0x78, 0x79, 0x05, 0x01});
   write(root / "lrs/sound-table", compress_lrs(encode_sound_table(small_table())));
+
+  write(root / "lrs_round_trip/text", bytes_of("the sound of the portal, the sound of the wave"));
+  write(root / "lrs_round_trip/run", Bytes(300, 0x61));
+  write(root / "lrs_round_trip/empty", Bytes{});
+  write(root / "lrs_round_trip/sound-table", encode_sound_table(small_table()));
 
   write(root / "sound_table/small", encode_sound_table(small_table()));
   write(root / "sound_table/empty", Bytes(16));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <brackwater_dat/dat_file_entry.hpp>
 #include <brackwater_dat/error.hpp>
 #include <cerrno>
 
@@ -86,6 +87,50 @@ TEST(ParseErrorText, BareErrorIsItsCauseMessage) {
   const ParseError error(eof());
   EXPECT_EQ(debug_text(error), "failed to fill whole buffer");
   EXPECT_EQ(display_text(error), "failed to fill whole buffer");
+}
+
+class DatErrorDisplay : public ::testing::TestWithParam<DebugCase> {};
+
+TEST_P(DatErrorDisplay, IsOneLineForPeople) {
+  EXPECT_EQ(display_text(GetParam().error), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, DatErrorDisplay,
+    ::testing::Values(
+        DebugCase{"NotFoundNamesTheIdInHex",
+                  {DatError::NotFound{0x200000A8}},
+                  "no file 0x200000A8 in the archive"},
+        DebugCase{
+            "IoIsTheMessage", {DatError::Io{eof()}}, "read failed: failed to fill whole buffer"},
+        DebugCase{"IoFromOsKeepsTheCode",
+                  {DatError::Io{IoError::from_os(EIO)}},
+                  "read failed: Input/output error (os error 5)"},
+        DebugCase{"BinReadNamesTheFieldWithoutSourceLocation",
+                  {DatError::BinRead{ParseError(eof(), {{"While parsing field 'magic' in DatHeader",
+                                                         "src/x.cpp", 12}})}},
+                  "failed to fill whole buffer while parsing field 'magic' in DatHeader"},
+        DebugCase{"DuplicateNamespacedId",
+                  {DatError::DuplicateNamespacedId{"sounds", 0x0A000001}},
+                  "duplicate file id 0x0A000001 in namespace \"sounds\""},
+        DebugCase{"PathErrorBreaksNoLine",
+                  {DatError::PathError{"dir/a\nb.dat", IoError::from_os(ENOENT)}},
+                  "cannot open dir/a\\nb.dat: No such file or directory (os error 2)"},
+        DebugCase{"Corruption",
+                  {DatError::Corruption{"directory node at 0x00000400 is reached twice"}},
+                  "corrupt archive: directory node at 0x00000400 is reached twice"},
+        DebugCase{"OtherControlsEscaped", {DatError::Other{"a\tb\x01"}}, "a\\tb\\x01"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(FileEntryHelpers, CompressionIsBitZeroAndTypeTheHighByte) {
+  for (const auto& [flags, compressed] :
+       {std::pair{0u, false}, {1u, true}, {2u, false}, {3u, true}, {0xFFFFFFFEu, false}}) {
+    EXPECT_EQ(is_compressed(DatFileEntry{flags, 0, 0, 0, 0, 0}), compressed) << flags;
+  }
+  static_assert(file_type_of(0x0A000262) == 0x0A);
+  EXPECT_EQ(file_type_of(0x20000001), 0x20);
+  EXPECT_EQ(file_type_of(0xFF000000), 0xFF);
+  EXPECT_EQ(file_type_of(0x00FFFFFF), 0x00);
 }
 
 }  // namespace

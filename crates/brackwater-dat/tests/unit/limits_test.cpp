@@ -26,6 +26,12 @@ TEST_P(ResourceLimits, EndsClearlyInBoundedMemory) {
   EXPECT_LT(std::stol(rss[1]), PEAK_RSS_LIMIT_KIB) << result.out;
 }
 
+std::string scenario_name(const ::testing::TestParamInfo<LimitCase>& info) {
+  std::string name = info.param.scenario;
+  std::erase(name, '-');
+  return name;
+}
+
 const std::string kEof =
     "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })";
 
@@ -40,11 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"zero-capacity-loop",
                   "Corruption(\"block chain at 0x00000400 loops back to block 0x00000400 without "
                   "reaching its end\")"}),
-    [](const auto& info) {
-      std::string name = info.param.scenario;
-      std::erase(name, '-');
-      return name;
-    });
+    scenario_name);
 
 // An address-space limit is no limit under the sanitizers, which reserve
 // terabytes up front.
@@ -54,11 +56,7 @@ INSTANTIATE_TEST_SUITE_P(OutOfMemory, ResourceLimits,
                              "lrs-out-of-memory",
                              "Io(Error { kind: OutOfMemory, message: \"cannot allocate "
                              "106954787 bytes\" })"}),
-                         [](const auto& info) {
-                           std::string name = info.param.scenario;
-                           std::erase(name, '-');
-                           return name;
-                         });
+                         scenario_name);
 #endif
 
 }  // namespace
