@@ -1,0 +1,126 @@
+"""Reads the game client's DAT archives and decodes their sound tables.
+
+Ids, sizes and offsets are unsigned 32-bit integers; an argument outside
+0..0xFFFFFFFF raises OverflowError, a non-integer TypeError. Every failure of
+the reader is a DatError.
+"""
+
+import os
+from typing import Dict, List, Optional, Tuple, Union
+
+from typing_extensions import Buffer
+
+__version__: str
+
+class DatError(Exception):
+    """A failure of the archive reader. str() is one line for people."""
+
+    debug_text: str
+    """The library's full form of the error: variant, payload, source locations."""
+
+class NotFoundError(DatError, KeyError):
+    """The file id is not in the archive's directory (also a KeyError)."""
+
+class PathError(DatError, OSError):
+    """The archive file could not be opened (also an OSError with errno and filename)."""
+
+class ParseError(DatError):
+    """A sound-table payload ended inside a field."""
+
+class DatHeader:
+    """The archive header at file offset 0x140, kept exactly as read."""
+
+    magic: int
+    block_size: int
+    """Every block: a 4-byte link, then block_size - 4 payload bytes."""
+    file_size: int
+    dataset: int
+    subset: int
+    free_head: int
+    free_tail: int
+    free_count: int
+    root_offset: int
+    """The directory's root node; 0 for an empty directory."""
+    new_lru: int
+    old_lru: int
+    use_lru: int
+    master_map_id: int
+    engine_version: int
+    game_version: int
+    version_string: bytes
+    """16 raw bytes, not text."""
+    version_minor: int
+
+class DatFileEntry:
+    """One file of the directory."""
+
+    id: int
+    bit_flags: int
+    offset: int
+    """The first block of the file's chain."""
+    size: int
+    """Stored payload bytes."""
+    timestamp: int
+    version: int
+    compressed: bool
+    """Bit 0 of bit_flags: get_file decompresses the stored payload."""
+
+class DatDatabase:
+    """An open archive with its whole directory in memory.
+
+    It never changes once opened; threads may share it, and get_file and
+    read_file_data release the GIL, so they fetch in parallel.
+    """
+
+    @staticmethod
+    def open(path: Union[str, bytes, os.PathLike]) -> "DatDatabase":
+        """Opens the archive file; PathError when it cannot be opened."""
+    @staticmethod
+    def from_bytes(data: Buffer) -> "DatDatabase":
+        """Opens an archive held in any bytes-like object; the database keeps its own copy."""
+    @property
+    def header(self) -> DatHeader: ...
+    def __len__(self) -> int:
+        """The number of files in the directory."""
+    def __contains__(self, file_id: object) -> bool: ...
+    def entry(self, file_id: int) -> DatFileEntry:
+        """The file's directory entry; NotFoundError when it is absent."""
+    def entries(self) -> List[DatFileEntry]:
+        """Every directory entry, sorted by id."""
+    def get_file(self, file_id: int) -> bytes:
+        """The file's contents, decompressed when its entry says so; NotFoundError when absent."""
+    def read_file_data(self, first_block: int, size: int) -> bytes:
+        """Exactly `size` bytes of the block chain that starts at `first_block`."""
+
+class SoundEntry:
+    """One weighted reference from a sound kind to a wave file; floats keep their bits."""
+
+    def __init__(self, wave_did: int, priority: float, probability: float, volume: float) -> None: ...
+    wave_did: int
+    priority: float
+    probability: float
+    volume: float
+
+class SoundData:
+    """A sound kind's entries, in payload order, and the word that closes its record."""
+
+    def __init__(self, entries: List[SoundEntry], unknown: int) -> None: ...
+    entries: List[SoundEntry]
+    unknown: int
+
+class SoundTable:
+    """A decoded sound table (file type 0x20)."""
+
+    @staticmethod
+    def unpack(data: Buffer) -> "SoundTable":
+        """Decodes a whole payload; ParseError when it ends inside a field."""
+    id: int
+    hash_key: int
+    hashes: Dict[int, Tuple[int, int, int]]
+    sounds: Dict[int, SoundData]
+    def resolve_sound(self, kind: int) -> Optional[int]:
+        """The wave of the kind's first entry; None when the kind is absent, has no
+        entries, or its first entry's wave is 0."""
+
+def decompress_lrs(data: Buffer) -> bytes:
+    """Decodes an LRS payload: a little-endian length prefix, then the token stream."""

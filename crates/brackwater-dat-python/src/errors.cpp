@@ -1,0 +1,110 @@
+#include "errors.hpp"
+
+#include <pybind11/eval.h>
+
+#include <string>
+
+namespace py = pybind11;
+
+namespace brackwater_dat::python {
+namespace {
+
+// The hierarchy is ordinary Python: a KeyError and an OSError subclass keep
+// their own behaviour (catching, errno, filename) and take str() from DatError.
+constexpr const char* kHierarchy = R"(
+class DatError(Exception):
+    """A failure of the archive reader. str() is one line for people;
+    debug_text is the library's full form."""
+
+    def __init__(self, message, debug_text):
+        Exception.__init__(self, message, debug_text)
+        self.debug_text = debug_text
+
+    def __str__(self):
+        return self.args[0]
+
+
+class NotFoundError(DatError, KeyError):
+    """The file id is not in the archive's directory."""
+
+
+class PathError(DatError, OSError):
+    """The archive file could not be opened."""
+
+    def __init__(self, message, debug_text, errno, filename):
+        DatError.__init__(self, message, debug_text)
+        self.errno = errno
+        self.strerror = message
+        self.filename = filename
+
+    def __str__(self):
+        return self.args[0]
+
+
+class ParseError(DatError):
+    """A sound-table payload ended inside a field."""
+)";
+
+py::object module_error(const char* name) {
+  return py::module_::import("brackwater_dat").attr(name);
+}
+
+[[noreturn]] void raise_object(const py::object& type, const py::object& instance) {
+  PyErr_SetObject(type.ptr(), instance.ptr());
+  throw py::error_already_set();
+}
+
+}  // namespace
+
+void define_errors(py::module_& m) {
+  py::exec(kHierarchy, m.attr("__dict__"));
+  for (const char* name : {"DatError", "NotFoundError", "PathError", "ParseError"}) {
+    m.attr(name).attr("__module__") = "brackwater_dat";
+  }
+}
+
+void raise(const DatError& error) {
+  const std::string display = display_text(error);
+  const std::string debug = debug_text(error);
+  if (std::holds_alternative<DatError::NotFound>(error.value)) {
+    const py::object type = module_error("NotFoundError");
+    raise_object(type, type(display, debug));
+  }
+  if (const auto* path = std::get_if<DatError::PathError>(&error.value)) {
+    const py::object type = module_error("PathError");
+    const py::object code =
+        path->source.os_code() ? py::object(py::int_(*path->source.os_code())) : py::none();
+    const py::object filename =
+        py::module_::import("os").attr("fsdecode")(py::bytes(path->path.native()));
+    raise_object(type, type(display, debug, code, filename));
+  }
+  const py::object type = module_error("DatError");
+  raise_object(type, type(display, debug));
+}
+
+void raise_parse(const ParseError& error) {
+  const py::object type = module_error("ParseError");
+  raise_object(type, type(display_text(error), debug_text(error)));
+}
+
+std::optional<std::uint32_t> id_if_in_range(const py::object& value) {
+  if (!PyLong_Check(value.ptr())) return std::nullopt;
+  int overflow = 0;
+  const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow != 0 || number < 0 || number > 0xFFFFFFFFLL) return std::nullopt;
+  return static_cast<std::uint32_t>(number);
+}
+
+std::uint32_t to_u32(const py::object& value, std::string_view what) {
+  if (!PyLong_Check(value.ptr())) {
+    throw py::type_error(std::string(what) + " must be an int, not " +
+                         std::string(py::str(value.get_type().attr("__name__"))));
+  }
+  if (const auto number = id_if_in_range(value)) return *number;
+  const std::string message =
+      std::string(what) + " must be in 0..0xFFFFFFFF, not " + std::string(py::str(value));
+  PyErr_SetString(PyExc_OverflowError, message.c_str());
+  throw py::error_already_set();
+}
+
+}  // namespace brackwater_dat::python

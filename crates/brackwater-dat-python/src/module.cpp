@@ -1,0 +1,215 @@
+// The brackwater_dat Python module: the archive reader and sound tables with
+// Python's conventions. Values are plain Python objects that own their data;
+// failures are exceptions of the module's own hierarchy.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <bit>
+#include <brackwater_dat/brackwater_dat.hpp>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "errors.hpp"
+#include "values.hpp"
+
+namespace py = pybind11;
+namespace bw = brackwater_dat;
+
+namespace brackwater_dat::python {
+namespace {
+
+// The result, or the failure raised as the module's exception.
+template <class T>
+T value_or_raise(Result<T>&& result) {
+  if (!result) raise(result.error());
+  return std::move(*result);
+}
+
+py::bytes to_bytes(const Bytes& bytes) {
+  return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// The bytes of any contiguous bytes-like object, while it is held.
+class BufferView {
+ public:
+  explicit BufferView(const py::object& data) {
+    if (PyObject_GetBuffer(data.ptr(), &view_, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+  }
+  ~BufferView() { PyBuffer_Release(&view_); }
+  BufferView(const BufferView&) = delete;
+  BufferView& operator=(const BufferView&) = delete;
+
+  ByteView bytes() const noexcept {
+    return ByteView(static_cast<const std::uint8_t*>(view_.buf),
+                    static_cast<std::size_t>(view_.len));
+  }
+
+ private:
+  Py_buffer view_{};
+};
+
+class PyDatabase {
+ public:
+  explicit PyDatabase(DatDatabase db) : db_(std::move(db)) {}
+
+  static PyDatabase open(const py::object& path) {
+    // os.fsencode takes str and os.PathLike and gives the bytes the system sees.
+    const std::filesystem::path native =
+        py::cast<std::string>(py::module_::import("os").attr("fsencode")(path));
+    auto db = [&] {
+      py::gil_scoped_release released;
+      return DatDatabase::open(native);
+    }();
+    return PyDatabase(value_or_raise(std::move(db)));
+  }
+
+  static PyDatabase from_bytes(const py::object& data) {
+    const BufferView view(data);
+    Bytes bytes(view.bytes().begin(), view.bytes().end());
+    auto db = [&] {
+      py::gil_scoped_release released;
+      return DatDatabase::open_memory(std::move(bytes));
+    }();
+    return PyDatabase(value_or_raise(std::move(db)));
+  }
+
+  py::object header() const { return make_header(db_.header()); }
+  std::size_t size() const { return db_.directory().size(); }
+
+  bool contains(const py::object& id) const {
+    const auto value = id_if_in_range(id);
+    return value && db_.directory().contains(*value);
+  }
+
+  py::object entry(const py::object& id) const {
+    const std::uint32_t value = to_u32(id, "file id");
+    const auto found = db_.directory().find(value);
+    if (found == db_.directory().end()) raise(DatError{DatError::NotFound{value}});
+    return make_entry(found->second);
+  }
+
+  py::list entries() const {
+    std::vector<const DatFileEntry*> sorted;
+    sorted.reserve(db_.directory().size());
+    for (const auto& [id, entry] : db_.directory()) sorted.push_back(&entry);
+    std::ranges::sort(sorted, {}, [](const DatFileEntry* e) { return e->id; });
+    py::list list(sorted.size());
+    for (std::size_t i = 0; i < sorted.size(); ++i) list[i] = make_entry(*sorted[i]);
+    return list;
+  }
+
+  py::bytes get_file(const py::object& id) const {
+    const std::uint32_t value = to_u32(id, "file id");
+    auto file = [&] {
+      py::gil_scoped_release released;
+      return db_.get_file(value);
+    }();
+    return to_bytes(value_or_raise(std::move(file)));
+  }
+
+  py::bytes read_file_data(const py::object& first_block, const py::object& size) const {
+    const std::uint32_t block = to_u32(first_block, "first_block");
+    const std::uint32_t count = to_u32(size, "size");
+    auto data = [&] {
+      py::gil_scoped_release released;
+      return db_.read_file_data(block, count);
+    }();
+    return to_bytes(value_or_raise(std::move(data)));
+  }
+
+ private:
+  DatDatabase db_;
+};
+
+class PySoundTable {
+ public:
+  static PySoundTable unpack(const py::object& data) {
+    auto table = file_type::SoundTable::unpack(BufferView(data).bytes());
+    if (!table) raise_parse(table.error());
+    return PySoundTable(std::move(*table));
+  }
+
+  std::uint32_t id() const { return table_.id(); }
+  std::int32_t hash_key() const { return table_.hash_key(); }
+
+  py::dict hashes() const {
+    py::dict out;
+    for (const auto& [key, row] : table_.hashes()) {
+      out[py::int_(key)] = py::make_tuple(row.words[0], row.words[1], row.words[2]);
+    }
+    return out;
+  }
+
+  py::dict sounds() const {
+    py::dict out;
+    for (const auto& [kind, sound] : table_.sounds()) out[py::int_(kind)] = make_sound(sound);
+    return out;
+  }
+
+  py::object resolve_sound(const py::object& kind) const {
+    const auto wave = table_.resolve_sound(to_u32(kind, "sound kind"));
+    if (!wave) return py::none();
+    return py::int_(*wave);
+  }
+
+ private:
+  explicit PySoundTable(file_type::SoundTable table) : table_(std::move(table)) {}
+
+  file_type::SoundTable table_;
+};
+
+}  // namespace
+}  // namespace brackwater_dat::python
+
+PYBIND11_MODULE(brackwater_dat, m) {
+  using namespace brackwater_dat::python;
+  m.doc() = "Reads the game client's DAT archives and decodes their sound tables.";
+  m.attr("__version__") = std::string(bw::version());
+  define_errors(m);
+  define_values(m);
+
+  py::class_<PyDatabase>(m, "DatDatabase",
+                         "An open archive with its whole directory in memory; safe to share "
+                         "between threads.")
+      .def_static("open", &PyDatabase::open, py::arg("path"),
+                  "Opens the archive file at `path` (str or os.PathLike).")
+      .def_static("from_bytes", &PyDatabase::from_bytes, py::arg("data"),
+                  "Opens an archive held in any bytes-like object; the database keeps its own "
+                  "copy.")
+      .def_property_readonly("header", &PyDatabase::header, "The archive header (DatHeader).")
+      .def("__len__", &PyDatabase::size)
+      .def("__contains__", &PyDatabase::contains)
+      .def("entry", &PyDatabase::entry, py::arg("file_id"),
+           "The directory entry of `file_id`; NotFoundError when absent.")
+      .def("entries", &PyDatabase::entries, "Every directory entry, sorted by id.")
+      .def("get_file", &PyDatabase::get_file, py::arg("file_id"),
+           "The file's contents, decompressed when its entry says so.")
+      .def("read_file_data", &PyDatabase::read_file_data, py::arg("first_block"), py::arg("size"),
+           "Exactly `size` bytes of the block chain that starts at `first_block`.");
+
+  py::class_<PySoundTable>(m, "SoundTable", "A decoded sound table (file type 0x20).")
+      .def_static("unpack", &PySoundTable::unpack, py::arg("data"),
+                  "Decodes a whole sound-table payload; ParseError when it ends inside a field.")
+      .def_property_readonly("id", &PySoundTable::id)
+      .def_property_readonly("hash_key", &PySoundTable::hash_key)
+      .def_property_readonly("hashes", &PySoundTable::hashes,
+                             "dict: key -> (w0, w1, w2), the hash records' words.")
+      .def_property_readonly("sounds", &PySoundTable::sounds, "dict: sound kind -> SoundData.")
+      .def("resolve_sound", &PySoundTable::resolve_sound, py::arg("kind"),
+           "The wave of the kind's first entry, or None.");
+
+  m.def(
+      "decompress_lrs",
+      [](const py::object& data) {
+        auto out = bw::utils::try_decompress_lrs(BufferView(data).bytes());
+        if (!out) {
+          PyErr_NoMemory();
+          throw py::error_already_set();
+        }
+        return to_bytes(*out);
+      },
+      py::arg("data"), "Decodes an LRS payload (a length prefix, then the token stream).");
+}

@@ -1,0 +1,165 @@
+"""The archive reader, against the native reader's answers for the same archive."""
+
+import os
+import pathlib
+import threading
+
+import pytest
+
+import brackwater_dat as bw
+from conftest import RETAIL_DIR, header_bytes
+
+HEADER_FIELDS = ["magic", "block_size", "file_size", "dataset", "subset", "free_head",
+                 "free_tail", "free_count", "root_offset", "new_lru", "old_lru", "use_lru",
+                 "master_map_id", "engine_version", "game_version", "version_minor"]
+
+
+@pytest.fixture(scope="module")
+def db(archive_path):
+    return bw.DatDatabase.open(archive_path)
+
+
+def test_header_has_every_field_as_read(db, expected):
+    for name in HEADER_FIELDS:
+        assert getattr(db.header, name) == expected["header"][name], name
+    assert db.header.version_string == bytes.fromhex(expected["header"]["version_string"])
+    assert isinstance(db.header.version_string, bytes)
+
+
+def test_entries_are_sorted_and_match_the_native_reader(db, expected):
+    entries = db.entries()
+    assert len(db) == len(entries) == len(expected["entries"]) > 300
+    for entry, (id_, flags, offset, size, timestamp, version) in zip(entries, expected["entries"]):
+        assert (entry.id, entry.bit_flags, entry.offset, entry.size, entry.timestamp,
+                entry.version) == (id_, flags, offset, size, timestamp, version)
+        assert entry.compressed == bool(flags & 1)
+        assert db.entry(id_) == entry
+        assert id_ in db
+
+
+def test_every_file_matches_the_native_reader_byte_for_byte(db, expected):
+    for id_text, content in expected["files"].items():
+        assert db.get_file(int(id_text)) == bytes.fromhex(content), id_text
+
+
+def test_read_file_data_gives_the_stored_bytes(db):
+    entry = db.entry(0x20000001)
+    stored = db.read_file_data(entry.offset, entry.size)
+    assert len(stored) == entry.size
+    assert bw.decompress_lrs(stored) == db.get_file(0x20000001)
+
+
+def test_from_bytes_equals_open_on_the_same_bytes(db, archive_path):
+    data = archive_path.read_bytes()
+    for view in (data, bytearray(data), memoryview(data)):
+        copy = bw.DatDatabase.from_bytes(view)
+        assert copy.header == db.header
+        assert copy.entries() == db.entries()
+        assert all(copy.get_file(e.id) == db.get_file(e.id) for e in db.entries())
+
+
+def test_from_bytes_keeps_its_own_copy():
+    data = bytearray(header_bytes())
+    db = bw.DatDatabase.from_bytes(data)
+    data[0x144:0x148] = b"\xff\xff\xff\xff"
+    assert db.header.block_size == 1024
+
+
+def test_open_takes_str_bytes_and_pathlike(archive_path):
+    for path in (str(archive_path), os.fsencode(archive_path), pathlib.Path(archive_path)):
+        assert len(bw.DatDatabase.open(path)) > 300
+
+
+def test_eight_threads_fetch_the_same_bytes_as_one(db):
+    ids = [e.id for e in db.entries()]
+    single = {i: db.get_file(i) for i in ids}
+    results = [None] * 8
+
+    def fetch(slot):
+        results[slot] = {i: db.get_file(i) for i in ids}
+
+    threads = [threading.Thread(target=fetch, args=(slot,)) for slot in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert all(result == single for result in results)
+
+
+def test_values_are_plain_objects_that_outlive_the_database(archive_path):
+    db = bw.DatDatabase.open(archive_path)
+    entry, header, data = db.entry(0x20000001), db.header, db.get_file(0x20000001)
+    del db
+    assert entry.id == 0x20000001 and header.block_size == 1024 and isinstance(data, bytes)
+    assert repr(entry).startswith("DatFileEntry(id=0x20000001, ")
+    assert hash(entry) == hash(bw.DatDatabase.open(archive_path).entry(0x20000001))
+    with pytest.raises(AttributeError):
+        entry.size = 3
+
+
+# ---- errors ----
+
+def test_absent_id_is_not_found_and_a_key_error(db):
+    with pytest.raises(bw.NotFoundError) as raised:
+        db.get_file(0x2000FFFF)
+    assert isinstance(raised.value, KeyError) and isinstance(raised.value, bw.DatError)
+    assert str(raised.value) == "no file 0x2000FFFF in the archive"
+    assert raised.value.debug_text == "NotFound(536936447)"
+    with pytest.raises(KeyError):
+        db.entry(0x2000FFFF)
+    assert 0x2000FFFF not in db
+
+
+def test_missing_path_is_a_path_error_and_an_os_error(tmp_path):
+    missing = tmp_path / "no" / "client_portal.dat"
+    with pytest.raises(bw.PathError) as raised:
+        bw.DatDatabase.open(missing)
+    error = raised.value
+    assert isinstance(error, OSError) and isinstance(error, bw.DatError)
+    assert error.errno == 2
+    assert error.filename == str(missing)
+    assert str(error) == f"cannot open {missing}: No such file or directory (os error 2)"
+    assert error.debug_text.startswith('PathError { path: "')
+    with pytest.raises(OSError):  # an OSError handler catches it
+        bw.DatDatabase.open(missing)
+
+
+@pytest.mark.parametrize("data, debug_start", [
+    (bytes(0x144), "BinRead(failed to fill whole buffer\n While parsing field 'block_size'"),
+    (header_bytes(root_offset=0x7FFFFF00),
+     'Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" })'),
+], ids=["header cut inside block_size", "root node past the end"])
+def test_damaged_archives_raise_dat_error(data, debug_start):
+    with pytest.raises(bw.DatError) as raised:
+        bw.DatDatabase.from_bytes(data)
+    assert type(raised.value) is bw.DatError
+    assert raised.value.debug_text.startswith(debug_start)
+    assert "\n" not in str(raised.value)
+
+
+def test_truncated_table_archive_still_opens_and_fails_to_unpack():
+    db = bw.DatDatabase.open(RETAIL_DIR / "truncated-shield-table" / "client_portal.dat")
+    with pytest.raises(bw.ParseError) as raised:
+        bw.SoundTable.unpack(db.get_file(0x20000001))
+    assert str(raised.value) == raised.value.debug_text == "failed to fill whole buffer"
+
+
+# ---- arguments ----
+
+@pytest.mark.parametrize("bad, error", [
+    (-1, OverflowError), (0x100000000, OverflowError), (2**70, OverflowError),
+    (1.0, TypeError), ("0x20000001", TypeError), (None, TypeError),
+], ids=["negative", "just past 32 bits", "far past 64 bits", "float", "str", "None"])
+def test_ids_outside_32_bits_never_wrap(db, bad, error):
+    for call in (db.get_file, db.entry, lambda v: db.read_file_data(v, 1),
+                 lambda v: db.read_file_data(0x400, v)):
+        with pytest.raises(error):
+            call(bad)
+    assert bad not in db
+
+
+def test_from_bytes_refuses_what_is_not_bytes_like():
+    with pytest.raises(TypeError):
+        bw.DatDatabase.from_bytes("not bytes")
+    with pytest.raises((TypeError, BufferError, ValueError)):
+        bw.DatDatabase.from_bytes(memoryview(bytes(0x400))[::2])
