@@ -43,8 +43,106 @@ Result<void> BlockChain::walk(std::uint32_t first_block, std::uint32_t size, Vis
   }
 }
 
-// Where a block's link and payload are contiguous in the file they are read
-// together, which gives the bytes and errors of reading them apart.
+namespace {
+
+// The most blocks read ahead in one call: 2 parts each, within one preadv.
+constexpr std::uint32_t kMaxRun = 32;
+
+}  // namespace
+
+// Reads one block the exact way: its link, with its payload where the two are
+// contiguous in the file (which gives the bytes and errors of reading them
+// apart), and, at the chain's end, the rest of the data that follows.
+std::expected<std::uint32_t, IoError> BlockChain::read_block(std::uint32_t block,
+                                                             std::uint32_t chunk,
+                                                             std::uint32_t written,
+                                                             std::uint32_t remaining,
+                                                             Bytes& out) const {
+  const std::uint32_t payload = block + 4;  // modulo 2^32
+  const bool contiguous = payload > block;
+  std::array<std::uint8_t, 4> link{};
+  std::array<std::span<std::uint8_t>, 2> parts{std::span(link),
+                                               std::span(out).subspan(written, chunk)};
+  if (auto got =
+          source_reads::read_exact_at(source_, block, std::span(parts).first(contiguous ? 2 : 1));
+      !got) {
+    return std::unexpected(std::move(got.error()));
+  }
+  const std::uint32_t next = coding::load_u32(link.data());
+  if (next == 0) {
+    // The last block holds whatever is still missing, read on past its end.
+    const std::uint32_t done = contiguous ? chunk : 0;
+    if (auto got =
+            source_reads::read_exact_at(source_, std::uint64_t{payload} + done,
+                                        std::span(out).subspan(written + done, remaining - done));
+        !got) {
+      return std::unexpected(std::move(got.error()));
+    }
+    return 0;
+  }
+  if (!contiguous && chunk != 0) {
+    if (auto got =
+            source_reads::read_exact_at(source_, payload, std::span(out).subspan(written, chunk));
+        !got) {
+      return std::unexpected(std::move(got.error()));
+    }
+  }
+  return next;
+}
+
+// Reads ahead: the run of up to `limit` blocks that would follow `block` if
+// each linked to the one right after it, links and payloads in one call,
+// then checks the links one by one. The blocks up to the first link that
+// breaks the run were read exactly as block-by-block reads would have read
+// them; what was read for the blocks after it is overwritten by the chain's
+// real blocks. Declines, having changed nothing, where the run would meet the
+// end of the data or an error: then the exact reads decide.
+BlockChain::RunResult BlockChain::read_run(Position& at, std::uint32_t limit, Bytes& out) const {
+  const std::uint32_t capacity = block_size_ - 4;
+  const std::uint64_t start = at.block;
+  // The run ends where the data does, and below 2^32, where no offset wraps.
+  const std::uint64_t end = std::min<std::uint64_t>(length_, std::uint64_t{1} << 32);
+  std::uint32_t count = 0;
+  std::uint32_t planned = 0;
+  std::array<std::array<std::uint8_t, 4>, kMaxRun> links;
+  std::array<std::span<std::uint8_t>, 2 * kMaxRun> parts;
+  while (count < limit && planned < at.remaining) {
+    const std::uint32_t chunk = std::min(at.remaining - planned, capacity);
+    const std::uint64_t needed = std::uint64_t{count} * block_size_ + 4 + chunk;
+    if (start + needed > end) break;
+    parts[2 * count] = links[count];
+    parts[2 * count + 1] = std::span(out).subspan(at.written + planned, chunk);
+    planned += chunk;
+    ++count;
+  }
+  if (count < 2 ||
+      !source_reads::read_exact_at(source_, start, std::span(parts).first(2 * count))) {
+    return RunResult::Declined;
+  }
+  for (std::uint32_t j = 0; j < count; ++j) {
+    const std::uint32_t chunk = std::min(at.remaining, capacity);
+    const std::uint32_t next = coding::load_u32(links[j].data());
+    if (next == 0) {
+      // The chain ends here: the rest follows this block's payload, where the
+      // run put the next block's link and payload instead.
+      if (chunk < at.remaining) {
+        auto rest = std::span(out).subspan(at.written + chunk, at.remaining - chunk);
+        if (!source_reads::read_exact_at(source_, std::uint64_t{at.block} + 4 + chunk, rest)) {
+          return RunResult::Declined;
+        }
+      }
+      return RunResult::Ended;
+    }
+    at.remaining -= chunk;
+    at.written += chunk;
+    if (at.remaining == 0) return RunResult::Ended;
+    const bool adjacent = next == at.block + block_size_;
+    at.block = next;
+    if (!adjacent) return RunResult::Broken;
+  }
+  return RunResult::Adjacent;
+}
+
 Result<void> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Bytes& out) const {
   if (size == 0) {
     out.clear();
@@ -59,40 +157,46 @@ Result<void> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Byt
   // A reused buffer of the same size is not cleared again.
   if (auto sized = allocation::resize(out, size); !sized) return io_error(sized.error());
 
-  return walk(
-      first_block, size,
-      [&](std::uint32_t block, std::uint32_t chunk, std::uint32_t written,
-          std::uint32_t remaining) -> std::expected<std::uint32_t, IoError> {
-        const std::uint32_t payload = block + 4;  // modulo 2^32
-        const bool contiguous = payload > block;
-        std::array<std::uint8_t, 4> link{};
-        std::array<std::span<std::uint8_t>, 2> parts{std::span(link),
-                                                     std::span(out).subspan(written, chunk)};
-        if (auto got = source_reads::read_exact_at(source_, block,
-                                                   std::span(parts).first(contiguous ? 2 : 1));
-            !got) {
-          return std::unexpected(std::move(got.error()));
-        }
-        const std::uint32_t next = coding::load_u32(link.data());
-        if (next == 0) {
-          // The last block holds whatever is still missing, read on past its end.
-          const std::uint32_t done = contiguous ? chunk : 0;
-          auto rest = std::span(out).subspan(written + done, remaining - done);
-          if (auto got = source_reads::read_exact_at(source_, std::uint64_t{payload} + done, rest);
-              !got) {
-            return std::unexpected(std::move(got.error()));
-          }
-          return 0;
-        }
-        if (!contiguous && chunk != 0) {
-          if (auto got = source_reads::read_exact_at(source_, payload,
-                                                     std::span(out).subspan(written, chunk));
-              !got) {
-            return std::unexpected(std::move(got.error()));
-          }
-        }
-        return next;
-      });
+  const std::uint32_t capacity = block_size_ - 4;  // wraps below 4, as stored
+  if (block_size_ <= 4 || capacity >= size) {
+    // One block holds it all, or blocks hold nothing and the chain's shape
+    // is watched for a loop: block by block.
+    return walk(
+        first_block, size,
+        [&](std::uint32_t block, std::uint32_t chunk, std::uint32_t written,
+            std::uint32_t remaining) { return read_block(block, chunk, written, remaining, out); });
+  }
+  // Every block carries at least one byte, so the chain ends within `size`
+  // blocks. Runs of adjacent blocks are read together; after a link that
+  // breaks a run, one block is read exactly and runs start again small, so a
+  // scattered chain costs about what reading it block by block does.
+  Position at{first_block, 0, size};
+  std::uint32_t limit = kMaxRun;
+  for (;;) {
+    if (limit >= 2) {
+      switch (read_run(at, limit, out)) {
+        case RunResult::Ended:
+          return {};
+        case RunResult::Adjacent:
+          limit = kMaxRun;
+          continue;
+        case RunResult::Broken:
+          limit = 1;
+          continue;
+        case RunResult::Declined:
+          break;
+      }
+    }
+    const std::uint32_t chunk = std::min(at.remaining, capacity);
+    auto next = read_block(at.block, chunk, at.written, at.remaining, out);
+    if (!next) return io_error(std::move(next.error()));
+    if (*next == 0) return {};
+    at.remaining -= chunk;
+    if (at.remaining == 0) return {};
+    at.written += chunk;
+    limit = *next == at.block + block_size_ ? kMaxRun : 2;
+    at.block = *next;
+  }
 }
 
 Result<std::vector<DatDatabase::ChainBlock>> BlockChain::blocks(std::uint32_t first_block,

@@ -29,6 +29,17 @@ class BlockChain {
  private:
   template <class Visit>
   Result<void> walk(std::uint32_t first_block, std::uint32_t size, Visit&& visit) const;
+  std::expected<std::uint32_t, IoError> read_block(std::uint32_t block, std::uint32_t chunk,
+                                                   std::uint32_t written, std::uint32_t remaining,
+                                                   Bytes& out) const;
+  // Where a chain read has got to.
+  struct Position {
+    std::uint32_t block;
+    std::uint32_t written;
+    std::uint32_t remaining;
+  };
+  enum class RunResult { Ended, Adjacent, Broken, Declined };
+  RunResult read_run(Position& at, std::uint32_t limit, Bytes& out) const;
 
   const Source& source_;
   std::uint64_t length_;

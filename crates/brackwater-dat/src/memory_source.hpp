@@ -13,6 +13,9 @@ class MemorySource final : public Source {
   std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
                                               std::span<std::uint8_t> buffer) const override;
   std::expected<std::uint64_t, IoError> length() const override { return bytes_.size(); }
+  // Copies straight into each part, without a call per part.
+  std::expected<std::size_t, IoError> read_scattered_at(
+      std::uint64_t offset, std::span<const std::span<std::uint8_t>> parts) const override;
 
  private:
   Bytes bytes_;

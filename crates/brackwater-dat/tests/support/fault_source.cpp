@@ -10,7 +10,12 @@ std::expected<std::size_t, IoError> FaultSource::read_at(std::uint64_t offset,
                                                          std::span<std::uint8_t> buffer) const {
   const long call = ++plan_->reads;
   const auto mode = plan_->mode.load();
-  if (mode == FaultPlan::Mode::FailAt && call == plan_->fail_at.load()) {
+  if ((mode == FaultPlan::Mode::FailAt && call == plan_->fail_at.load()) ||
+      (mode == FaultPlan::Mode::FailFrom && call >= plan_->fail_at.load())) {
+    return std::unexpected(IoError::from_os(EIO));
+  }
+  if (mode == FaultPlan::Mode::Poison && offset < plan_->poison_end &&
+      offset + buffer.size() > plan_->poison_begin) {
     return std::unexpected(IoError::from_os(EIO));
   }
   if (offset >= bytes_.size()) return 0;

@@ -10,14 +10,20 @@ namespace brackwater_dat::test_support {
 // What a FaultSource does to its reads; shared with the test, which changes
 // it while a database owns the source.
 struct FaultPlan {
-  enum class Mode { None, OneByte, FailAt };
+  enum class Mode { None, OneByte, FailAt, FailFrom, Poison };
   std::atomic<Mode> mode{Mode::None};
-  std::atomic<long> fail_at{0};  // with FailAt: this read (counting from 1) fails with EIO
+  // With FailAt this read (counting from 1) fails with EIO; with FailFrom, it
+  // and every read after it.
+  std::atomic<long> fail_at{0};
   std::atomic<long> reads{0};    // read_at calls so far
+  // With Poison: a read that touches [poison_begin, poison_end) fails with EIO.
+  std::uint64_t poison_begin = 0;
+  std::uint64_t poison_end = 0;
 };
 
-// An archive in memory whose reads can be cut to one byte or failed at a
-// chosen call. Defines only the two functions every Source must.
+// An archive in memory whose reads can be cut to one byte, failed at a chosen
+// call, or failed wherever they touch a poisoned range. Defines only the two
+// functions every Source must.
 class FaultSource : public Source {
  public:
   FaultSource(Bytes bytes, std::shared_ptr<FaultPlan> plan)
