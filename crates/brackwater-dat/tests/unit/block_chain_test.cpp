@@ -197,6 +197,8 @@ struct VisitCase {
   std::string name;
   std::uint32_t size;
   std::vector<DatDatabase::ChainBlock> expected;  // offsets relative to the first block
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const VisitCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ChainBlocks : public BlockChain, public ::testing::WithParamInterface<VisitCase> {};

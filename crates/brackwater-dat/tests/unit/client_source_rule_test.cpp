@@ -32,6 +32,8 @@ struct Case {
   std::string name;
   std::string text;
   std::string expected_error;  // empty: the text conforms
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
 class ClientSourceRule : public ::testing::TestWithParam<Case> {};

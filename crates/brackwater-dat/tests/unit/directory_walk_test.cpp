@@ -40,6 +40,8 @@ struct TreeCase {
   // Builds the tree into the archive and returns its root.
   std::function<std::uint32_t(ArchiveBuilder&)> build;
   std::vector<std::uint32_t> ids;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DirectoryShapes : public DirectoryWalk, public ::testing::WithParamInterface<TreeCase> {};

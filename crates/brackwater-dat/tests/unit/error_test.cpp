@@ -14,6 +14,8 @@ struct DebugCase {
   std::string name;
   DatError error;
   std::string text;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const DebugCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DatErrorDebug : public ::testing::TestWithParam<DebugCase> {};

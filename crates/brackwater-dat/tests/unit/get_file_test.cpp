@@ -27,6 +27,8 @@ struct StoredCase {
   std::uint32_t flags;
   Bytes stored;
   Bytes expected;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const StoredCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class StoredPayloads : public GetFile, public ::testing::WithParamInterface<StoredCase> {};

@@ -12,6 +12,8 @@ namespace {
 struct LimitCase {
   std::string scenario;
   std::string outcome;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.scenario; }
 };
 
 class ResourceLimits : public ::testing::TestWithParam<LimitCase> {};

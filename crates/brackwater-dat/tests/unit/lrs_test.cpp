@@ -18,6 +18,8 @@ struct Vector {
   std::string name;
   Bytes input;
   Bytes output;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const Vector& c, std::ostream* os) { *os << c.name; }
 };
 
 class LrsVectors : public ::testing::TestWithParam<Vector> {};

@@ -83,6 +83,8 @@ TEST(PinnedGoldens, SyntheticRetailArchivePasses) {
 struct FailureCase {
   std::string variant;
   std::string message;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.variant; }
 };
 
 class PinnedGoldenFailures : public ::testing::TestWithParam<FailureCase> {};
@@ -155,6 +157,8 @@ TEST(PinnedGoldens, RelativePathAndSymbolicLinkAreFollowed) {
 struct SkipCase {
   std::string name;
   std::optional<std::string> portal;  // relative ones are taken inside a scratch folder
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const SkipCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PinnedGoldenSkips : public ::testing::TestWithParam<SkipCase> {};

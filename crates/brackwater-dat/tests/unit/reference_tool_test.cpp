@@ -119,6 +119,8 @@ struct ModeCase {
   std::string mode;
   std::string err;  // expected in standard error; empty: the PASS line exactly
   int exit_code;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.mode; }
 };
 
 class ReferenceToolModes : public ReferenceTool, public ::testing::WithParamInterface<ModeCase> {};

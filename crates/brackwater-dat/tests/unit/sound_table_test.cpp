@@ -30,6 +30,8 @@ Bytes concat(Bytes a, const Bytes& b) {
 struct FailureCase {
   std::string name;
   Bytes payload;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SoundTableEndOfData : public ::testing::TestWithParam<FailureCase> {};
@@ -151,6 +153,8 @@ struct ResolveCase {
   SoundTablePayload payload;
   std::uint32_t sound;
   std::optional<std::uint32_t> wave;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const ResolveCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ResolveSound : public ::testing::TestWithParam<ResolveCase> {};

@@ -27,6 +27,8 @@ struct FieldCase {
   std::string name;
   std::string line;
   std::optional<std::string> value;
+  // Named in test listings, rather than dumped as bytes.
+  friend void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ExtractStringField : public ::testing::TestWithParam<FieldCase> {};
@@ -78,6 +80,7 @@ TEST(ToolProtocol, ResponseFilter) {
 struct WaveCase {
   std::optional<std::string> text;
   std::optional<std::uint32_t> wave;
+  friend void PrintTo(const WaveCase& c, std::ostream* os) { *os << c.text.value_or("None"); }
 };
 
 class ReadWave : public ::testing::TestWithParam<WaveCase> {};
