@@ -73,8 +73,10 @@ Bytes make_content(ContentKind kind, std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files) {
-  const auto path = cache / ("realistic-" + std::to_string(files) + ".dat");
+std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files,
+                                        bool scattered) {
+  const auto path = cache / ((scattered ? "scattered-" : "realistic-") + std::to_string(files) +
+                             ".dat");
   if (std::filesystem::exists(path)) return path;
   std::filesystem::create_directories(cache);
   ArchiveBuilder builder(1024);
@@ -85,8 +87,9 @@ std::filesystem::path realistic_archive(const std::filesystem::path& cache, std:
     const auto kind = static_cast<ContentKind>(i % 3);
     const bool compressed = kind != ContentKind::Noise && random() % 2 == 0;
     const std::uint32_t id = (i % 4 == 0 ? 0x06000000 : 0x0A000000) + i;
-    entries.push_back(
-        builder.store_file(id, make_content(kind, realistic_size(random, i), i), compressed));
+    entries.push_back(builder.store_file(
+        id, make_content(kind, realistic_size(random, i), i), compressed,
+        scattered ? test_support::ChainLayout::Scattered : test_support::ChainLayout::Contiguous));
   }
   builder.header().root_offset = builder.store_tree(entries, kEntriesPerNode);
   write_file(path, builder.image());

@@ -15,7 +15,9 @@ Bytes make_content(ContentKind kind, std::size_t size, std::uint32_t seed);
 // An archive of `files` files of realistic sizes (most a few hundred bytes to a
 // few KB, a few of several MB, about a third compressed), block size 1024, in
 // a directory as full as a B-tree leaves it. Made once and kept in `cache`.
-std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files);
+// With `scattered`, the same files with no chain's blocks adjacent.
+std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files,
+                                        bool scattered = false);
 
 // An archive whose `entries` directory entries all share a few small
 // payloads: for measuring the directory alone.

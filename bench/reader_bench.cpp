@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <array>
+#include <cstring>
 #include <brackwater_dat/dat_database.hpp>
 #include <brackwater_dat/file_type/sound_table.hpp>
 #include <brackwater_dat/utils.hpp>
@@ -35,6 +36,40 @@ std::uint32_t load_u32(const std::uint8_t* at) {
 const DatDatabase& realistic() {
   static const DatDatabase db = DatDatabase::open(bench::realistic_archive(kCache, kFiles)).value();
   return db;
+}
+
+// The same files, no chain's blocks adjacent.
+const DatDatabase& scattered() {
+  static const DatDatabase db =
+      DatDatabase::open(bench::realistic_archive(kCache, kFiles, true)).value();
+  return db;
+}
+
+Bytes file_bytes(const std::filesystem::path& path) {
+  Bytes bytes(std::filesystem::file_size(path));
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const ssize_t got = ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
+    if (got <= 0) break;
+    at += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// The realistic archive held in memory.
+const DatDatabase& in_memory() {
+  static const DatDatabase db =
+      DatDatabase::open_memory(file_bytes(bench::realistic_archive(kCache, kFiles))).value();
+  return db;
+}
+
+// Drops the archive's pages from the page cache, so the next open reads the disk.
+void evict(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ::fdatasync(fd);
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
 }
 
 // Reads a chain the way the floor may: one positioned read per block (its
@@ -65,38 +100,67 @@ void BM_Open(benchmark::State& state) {
   state.counters["entries"] = static_cast<double>(realistic().directory().size());
 }
 
+// Opens the archive and reads its header and every node the floor's way.
+void open_floor(const std::filesystem::path& path, const std::vector<std::uint32_t>& nodes,
+                std::vector<std::uint8_t>& buffer) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::uint8_t header[80];
+  ::pread(fd, header, sizeof header, 0x140);
+  for (const std::uint32_t node : nodes) read_chain_floor(fd, node, 1716, 1024, buffer);
+  ::close(fd);
+  benchmark::DoNotOptimize(buffer.data());
+}
+
 void BM_OpenFloor(benchmark::State& state) {
   const auto path = bench::realistic_archive(kCache, kFiles);
   const auto nodes = bench::node_offsets(path);
   std::vector<std::uint8_t> buffer;
-  for (auto _ : state) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::uint8_t header[80];
-    ::pread(fd, header, sizeof header, 0x140);
-    for (const std::uint32_t node : nodes) read_chain_floor(fd, node, 1716, 1024, buffer);
-    ::close(fd);
-    benchmark::DoNotOptimize(buffer.data());
-  }
+  for (auto _ : state) open_floor(path, nodes, buffer);
   state.counters["nodes"] = static_cast<double>(nodes.size());
+}
+
+// Opening with the archive's pages evicted before each iteration.
+void BM_OpenCold(benchmark::State& state) {
+  const auto path = bench::realistic_archive(kCache, kFiles);
+  for (auto _ : state) {
+    state.PauseTiming();
+    evict(path);
+    state.ResumeTiming();
+    auto db = DatDatabase::open(path);
+    benchmark::DoNotOptimize(db);
+  }
+}
+
+void BM_OpenColdFloor(benchmark::State& state) {
+  const auto path = bench::realistic_archive(kCache, kFiles);
+  const auto nodes = bench::node_offsets(path);
+  std::vector<std::uint8_t> buffer;
+  for (auto _ : state) {
+    state.PauseTiming();
+    evict(path);
+    state.ResumeTiming();
+    open_floor(path, nodes, buffer);
+  }
 }
 
 // ---- fetch ----
 
-std::vector<DatFileEntry> entries_where(bool compressed) {
+std::vector<DatFileEntry> entries_where(bool compressed, const DatDatabase& db = realistic()) {
   std::vector<DatFileEntry> entries;
-  for (const auto& [id, entry] : realistic().directory()) {
+  for (const auto& [id, entry] : db.directory()) {
     if (is_compressed(entry) == compressed) entries.push_back(entry);
   }
   std::ranges::sort(entries, {}, &DatFileEntry::offset);  // a tool pulling files in file order
   return entries;
 }
 
-void BM_Fetch(benchmark::State& state) {
-  const auto entries = entries_where(state.range(0) != 0);
+// Every stored (or compressed) file of `db`, with get_file, in file order.
+void fetch_files(benchmark::State& state, const DatDatabase& db, bool compressed) {
+  const auto entries = entries_where(compressed, db);
   std::size_t bytes = 0;
   for (auto _ : state) {
     for (const auto& entry : entries) {
-      auto file = realistic().get_file(entry.id);
+      auto file = db.get_file(entry.id);
       bytes += file->size();
       benchmark::DoNotOptimize(file);
     }
@@ -105,9 +169,13 @@ void BM_Fetch(benchmark::State& state) {
   state.counters["files"] = static_cast<double>(entries.size());
 }
 
-void BM_FetchFloor(benchmark::State& state) {
-  const auto entries = entries_where(false);
-  const int fd = ::open(bench::realistic_archive(kCache, kFiles).c_str(), O_RDONLY);
+void BM_Fetch(benchmark::State& state) { fetch_files(state, realistic(), state.range(0) != 0); }
+
+// Every stored file of `db`, read from `path` the floor's way.
+void fetch_floor(benchmark::State& state, const DatDatabase& db,
+                 const std::filesystem::path& path) {
+  const auto entries = entries_where(false, db);
+  const int fd = ::open(path.c_str(), O_RDONLY);
   std::vector<std::uint8_t> buffer;
   std::size_t bytes = 0;
   for (auto _ : state) {
@@ -117,6 +185,42 @@ void BM_FetchFloor(benchmark::State& state) {
     }
   }
   ::close(fd);
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_FetchFloor(benchmark::State& state) {
+  fetch_floor(state, realistic(), bench::realistic_archive(kCache, kFiles));
+}
+
+void BM_FetchScattered(benchmark::State& state) { fetch_files(state, scattered(), false); }
+
+void BM_FetchScatteredFloor(benchmark::State& state) {
+  fetch_floor(state, scattered(), bench::realistic_archive(kCache, kFiles, true));
+}
+
+void BM_FetchMemory(benchmark::State& state) { fetch_files(state, in_memory(), false); }
+
+// A plain memcpy of the same payload bytes, each file's into a reused buffer.
+void BM_FetchMemoryFloor(benchmark::State& state) {
+  const auto entries = entries_where(false, in_memory());
+  Bytes payloads;
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  std::size_t largest = 0;
+  for (const auto& entry : entries) {
+    const Bytes file = in_memory().get_file(entry.id).value();
+    spans.emplace_back(payloads.size(), file.size());
+    payloads.insert(payloads.end(), file.begin(), file.end());
+    largest = std::max(largest, file.size());
+  }
+  Bytes buffer(largest);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& [at, size] : spans) {
+      std::memcpy(buffer.data(), payloads.data() + at, size);
+      benchmark::DoNotOptimize(buffer.data());
+      bytes += size;
+    }
+  }
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
@@ -260,6 +364,12 @@ BENCHMARK(BM_Open)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Fetch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FetchFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FetchScattered)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FetchScatteredFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FetchMemory)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FetchMemoryFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCold)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_OpenColdFloor)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_DecompressLrs)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecompressLrsByteAtATime)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecompressZlib)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
