@@ -75,8 +75,8 @@ Bytes make_content(ContentKind kind, std::size_t size, std::uint32_t seed) {
 
 std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files,
                                         bool scattered) {
-  const auto path = cache / ((scattered ? "scattered-" : "realistic-") + std::to_string(files) +
-                             ".dat");
+  const auto path =
+      cache / ((scattered ? "scattered-" : "realistic-") + std::to_string(files) + ".dat");
   if (std::filesystem::exists(path)) return path;
   std::filesystem::create_directories(cache);
   ArchiveBuilder builder(1024);

@@ -9,10 +9,10 @@
 #include <zlib.h>
 
 #include <array>
-#include <cstring>
 #include <brackwater_dat/dat_database.hpp>
 #include <brackwater_dat/file_type/sound_table.hpp>
 #include <brackwater_dat/utils.hpp>
+#include <cstring>
 #include <vector>
 
 #include "bench_archives.hpp"

@@ -18,9 +18,9 @@ Directory::const_iterator Directory::find(std::uint32_t id) const noexcept {
   if (index_.empty()) return end();
   const std::size_t mask = index_.size() - 1;
   for (std::size_t slot = slot_of(id);; slot = (slot + 1) & mask) {
-    const std::uint32_t at = index_[slot];
-    if (at == kEmpty) return end();
-    if (entries_[at].first == id) return begin() + at;
+    const Slot& probe = index_[slot];
+    if (probe.at == kEmpty) return end();
+    if (probe.id == id) return begin() + probe.at;
   }
 }
 
@@ -29,14 +29,14 @@ void Directory::insert_or_assign(std::uint32_t id, const DatFileEntry& entry) {
   if (2 * (entries_.size() + 1) > index_.size()) grow();
   const std::size_t mask = index_.size() - 1;
   for (std::size_t slot = slot_of(id);; slot = (slot + 1) & mask) {
-    std::uint32_t& at = index_[slot];
-    if (at == kEmpty) {
-      at = static_cast<std::uint32_t>(entries_.size());
+    Slot& probe = index_[slot];
+    if (probe.at == kEmpty) {
       entries_.emplace_back(id, entry);
+      probe = Slot{id, static_cast<std::uint32_t>(entries_.size() - 1)};
       return;
     }
-    if (entries_[at].first == id) {
-      entries_[at].second = entry;
+    if (probe.id == id) {
+      entries_[probe.at].second = entry;
       return;
     }
   }
@@ -44,13 +44,14 @@ void Directory::insert_or_assign(std::uint32_t id, const DatFileEntry& entry) {
 
 void Directory::grow() {
   const std::size_t size = index_.empty() ? kFirstIndexSize : 2 * index_.size();
-  index_.assign(size, kEmpty);
+  index_.assign(size, Slot{0, kEmpty});
   shift_ = 32 - static_cast<unsigned>(std::countr_zero(size));
   const std::size_t mask = size - 1;
   for (std::uint32_t at = 0; at < entries_.size(); ++at) {
-    std::size_t slot = slot_of(entries_[at].first);
-    while (index_[slot] != kEmpty) slot = (slot + 1) & mask;
-    index_[slot] = at;
+    const std::uint32_t id = entries_[at].first;
+    std::size_t slot = slot_of(id);
+    while (index_[slot].at != kEmpty) slot = (slot + 1) & mask;
+    index_[slot] = Slot{id, at};
   }
 }
 

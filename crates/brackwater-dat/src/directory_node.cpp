@@ -28,8 +28,20 @@ std::uint32_t DirectoryNode::entry_count() const noexcept {
   return coding::load_u32(bytes_.data() + kCountOffset);
 }
 
+// The field-by-field reader gives a cut entry its exact error; a whole one is
+// read directly, in the layout's order.
+static_assert(kEntryLayout[0].name == "bit_flags" && kEntryLayout[1].name == "id" &&
+              kEntryLayout[2].name == "offset" && kEntryLayout[3].name == "size" &&
+              kEntryLayout[4].name == "timestamp" && kEntryLayout[5].name == "version");
+
 std::expected<DatFileEntry, ParseError> DirectoryNode::entry(std::uint32_t index) const {
   const std::uint64_t start = kEntriesOffset + std::uint64_t{index} * kEntryLength;
+  if (start + kEntryLength <= bytes_.size()) {
+    const std::uint8_t* at = bytes_.data() + start;
+    return DatFileEntry{coding::load_u32(at),      coding::load_u32(at + 4),
+                        coding::load_u32(at + 8),  coding::load_u32(at + 12),
+                        coding::load_u32(at + 16), coding::load_u32(at + 20)};
+  }
   const ByteView rest = start < bytes_.size() ? bytes_.subspan(start) : ByteView{};
   return record::read(rest, "DatFileEntry", kEntryLayout);
 }

@@ -10,8 +10,9 @@ namespace brackwater_dat {
 
 // File id to entry: an archive's whole directory. Entries lie back to back in
 // the order first seen (a later entry with the same id replaces the earlier
-// in place), found through an open-addressed index: one allocation for all
-// entries, and a lookup touches two cache lines.
+// in place), found through an open-addressed index whose slots hold each
+// id beside its position: a probe compares ids without touching the
+// entries, so a lookup touches two cache lines.
 //
 // Offers find, contains, count, size, empty and iteration over (id, entry)
 // pairs, with std::unordered_map's meaning.
@@ -35,13 +36,17 @@ class Directory {
 
  private:
   static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
+  struct Slot {
+    std::uint32_t id;
+    std::uint32_t at;  // position in entries_, or kEmpty
+  };
 
   std::size_t slot_of(std::uint32_t id) const noexcept;
   void grow();
 
   std::vector<value_type> entries_;
-  std::vector<std::uint32_t> index_;  // positions in entries_, or kEmpty
-  unsigned shift_ = 32;               // 32 - log2(index_.size())
+  std::vector<Slot> index_;
+  unsigned shift_ = 32;  // 32 - log2(index_.size())
 };
 
 }  // namespace brackwater_dat
