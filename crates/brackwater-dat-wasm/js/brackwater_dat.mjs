@@ -1,0 +1,232 @@
+// The brackwater_dat library in WebAssembly: DAT archives and sound tables
+// for browsers and node, with no dependency. `await load()` finds
+// brackwater_dat.wasm beside this module; load(bytesOrUrl) takes the module
+// from elsewhere.
+
+const WASI_ERRNO_BADF = 8;
+const WASI_ERRNO_NOSYS = 52;
+
+// A failure of the reader: `message` is one line for people, `debugText` the
+// library's full form, `notFound` true when an id is not in the archive.
+export class DatError extends Error {
+  constructor(message, debugText, notFound = false) {
+    super(message);
+    this.name = "DatError";
+    this.debugText = debugText;
+    this.notFound = notFound;
+  }
+}
+
+async function moduleBytes(source) {
+  if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) return source;
+  const url = source === undefined ? new URL("./brackwater_dat.wasm", import.meta.url)
+                                   : new URL(source, import.meta.url);
+  if (url.protocol === "file:") {
+    const { readFile } = await import("node:fs/promises");
+    return readFile(url);
+  }
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`cannot fetch ${url}: ${response.status}`);
+  return response.arrayBuffer();
+}
+
+// The few system calls the C library asks for: no files, no environment, no
+// arguments; anything else is refused.
+function systemImports(module, memory) {
+  const wasi = {
+    args_sizes_get: (argc, size) => {
+      const view = new DataView(memory().buffer);
+      view.setUint32(argc, 0, true);
+      view.setUint32(size, 0, true);
+      return 0;
+    },
+    args_get: () => 0,
+    environ_sizes_get: (count, size) => wasi.args_sizes_get(count, size),
+    environ_get: () => 0,
+    fd_prestat_get: () => WASI_ERRNO_BADF,
+    fd_close: () => 0,
+    proc_exit: (code) => {
+      throw new Error(`brackwater_dat.wasm exited with ${code}`);
+    },
+  };
+  const imports = {};
+  for (const { module: name, name: field, kind } of WebAssembly.Module.imports(module)) {
+    if (kind !== "function") continue;
+    imports[name] ??= {};
+    imports[name][field] = wasi[field] ?? (() => WASI_ERRNO_NOSYS);
+  }
+  return imports;
+}
+
+function checkU32(value, what) {
+  if (typeof value !== "number" || !Number.isInteger(value)) {
+    throw new TypeError(`${what} must be an integer, not ${typeof value === "number" ? value : typeof value}`);
+  }
+  if (value < 0 || value > 0xFFFFFFFF) throw new RangeError(`${what} must be in 0..0xFFFFFFFF, not ${value}`);
+  return value >>> 0;
+}
+
+function checkBytes(value, what) {
+  if (!(value instanceof Uint8Array)) throw new TypeError(`${what} must be a Uint8Array`);
+  return value;
+}
+
+const HEADER_FIELDS = ["magic", "blockSize", "fileSize", "dataset", "subset", "freeHead",
+                       "freeTail", "freeCount", "rootOffset", "newLru", "oldLru", "useLru",
+                       "masterMapId", "engineVersion", "gameVersion"];
+
+export async function load(bytesOrUrl) {
+  const module = await WebAssembly.compile(await moduleBytes(bytesOrUrl));
+  let instance;
+  instance = await WebAssembly.instantiate(module,
+                                           systemImports(module, () => instance.exports.memory));
+  const w = instance.exports;
+  w._initialize?.();
+
+  const view = () => new DataView(w.memory.buffer);
+  const text = (pointer) => {
+    const bytes = new Uint8Array(w.memory.buffer, pointer);
+    return new TextDecoder().decode(bytes.subarray(0, bytes.indexOf(0)));
+  };
+  const lastError = () => new DatError(text(w.bw_error_display()), text(w.bw_error_debug()),
+                                       w.bw_error_not_found() === 1);
+
+  // Copies `bytes` into the module's memory; the caller frees the pointer.
+  const copyIn = (bytes) => {
+    const pointer = w.bw_malloc(bytes.length);
+    if (pointer === 0) throw new DatError("out of memory", "OutOfMemory");
+    new Uint8Array(w.memory.buffer, pointer, bytes.length).set(bytes);
+    return pointer;
+  };
+  // Runs `call(lengthPointer)`, which returns fresh bytes or 0, and copies them out.
+  const bytesOut = (call) => {
+    const lengthPointer = w.bw_malloc(4);
+    try {
+      const pointer = call(lengthPointer);
+      if (pointer === 0) throw lastError();
+      const length = view().getUint32(lengthPointer, true);
+      const out = new Uint8Array(w.memory.buffer, pointer, length).slice();
+      w.bw_free(pointer);
+      return out;
+    } finally {
+      w.bw_free(lengthPointer);
+    }
+  };
+
+  class Archive {
+    #handle;
+    constructor(handle) {
+      this.#handle = handle;
+      const v = view();
+      const at = w.bw_header(handle);
+      const header = {};
+      HEADER_FIELDS.forEach((name, i) => { header[name] = v.getUint32(at + 4 * i, true); });
+      header.versionString = new Uint8Array(w.memory.buffer, at + 60, 16).slice();
+      header.versionMinor = v.getUint32(at + 76, true);
+      this.header = Object.freeze(header);
+    }
+    #open() {
+      if (this.#handle === 0) throw new DatError("the archive is closed", "Closed");
+      return this.#handle;
+    }
+    get size() { return w.bw_size(this.#open()); }
+    has(id) { return w.bw_has(this.#open(), checkU32(id, "id")) === 1; }
+    entries() {
+      const handle = this.#open();
+      const count = w.bw_size(handle);
+      const at = w.bw_entries(handle);
+      const v = view();
+      const entries = new Array(count);
+      for (let i = 0; i < count; ++i) {
+        const e = at + 24 * i;
+        const bitFlags = v.getUint32(e, true);
+        const id = v.getUint32(e + 4, true);
+        entries[i] = { id, type: id >>> 24, bitFlags, compressed: (bitFlags & 1) === 1,
+                       offset: v.getUint32(e + 8, true), size: v.getUint32(e + 12, true),
+                       timestamp: v.getUint32(e + 16, true), version: v.getUint32(e + 20, true) };
+      }
+      return entries;
+    }
+    getFile(id) {
+      const handle = this.#open();
+      const checked = checkU32(id, "id");
+      return bytesOut((length) => w.bw_get_file(handle, checked, length));
+    }
+    readFileData(firstBlock, size) {
+      const handle = this.#open();
+      const block = checkU32(firstBlock, "firstBlock");
+      const count = checkU32(size, "size");
+      return bytesOut((length) => w.bw_read_file_data(handle, block, count, length));
+    }
+    close() {
+      if (this.#handle !== 0) w.bw_close(this.#handle);
+      this.#handle = 0;
+    }
+  }
+
+  // A decoded table, read out of the module at once: it holds no memory there.
+  class SoundTable {
+    static unpack(bytes) {
+      const input = copyIn(checkBytes(bytes, "bytes"));
+      const handle = w.bw_sound_unpack(input, bytes.length);
+      w.bw_free(input);
+      if (handle === 0) throw lastError();
+      try {
+        return new SoundTable(handle);
+      } finally {
+        w.bw_sound_free(handle);
+      }
+    }
+    #resolved = new Map();
+    constructor(handle) {
+      this.id = w.bw_sound_id(handle) >>> 0;
+      this.hashKey = w.bw_sound_hash_key(handle);
+      this.hashCount = w.bw_sound_hash_count(handle);
+      this.sounds = new Map();
+      const scratch = w.bw_malloc(4);
+      try {
+        const count = w.bw_sound_kind_count(handle);
+        const kinds = w.bw_sound_kinds(handle);
+        for (let i = 0; i < count; ++i) {
+          const kind = view().getUint32(kinds + 4 * i, true);
+          const at = w.bw_sound_entries(handle, kind, scratch);
+          const v = view();
+          const entries = [];
+          for (let k = 0, n = v.getUint32(scratch, true); k < n; ++k) {
+            const e = at + 16 * k;
+            entries.push({ waveDid: v.getUint32(e, true), priority: v.getFloat32(e + 4, true),
+                           probability: v.getFloat32(e + 8, true), volume: v.getFloat32(e + 12, true) });
+          }
+          this.sounds.set(kind, { entries, unknown: w.bw_sound_unknown(handle, kind) });
+          // The library's own answer for each kind the table has; any other kind has none.
+          if (w.bw_sound_resolve(handle, kind, scratch) === 1) {
+            this.#resolved.set(kind, view().getUint32(scratch, true));
+          }
+        }
+      } finally {
+        w.bw_free(scratch);
+      }
+    }
+    resolveSound(kind) { return this.#resolved.get(checkU32(kind, "kind")) ?? null; }
+  }
+
+  return {
+    DatError,
+    SoundTable,
+    openArchive(bytes) {
+      const pointer = copyIn(checkBytes(bytes, "bytes"));
+      const handle = w.bw_open(pointer, bytes.length);  // takes the copy
+      if (handle === 0) throw lastError();
+      return new Archive(handle);
+    },
+    decompressLrs(bytes) {
+      const input = copyIn(checkBytes(bytes, "bytes"));
+      try {
+        return bytesOut((length) => w.bw_decompress_lrs(input, bytes.length, length));
+      } finally {
+        w.bw_free(input);
+      }
+    },
+    get memoryBytes() { return w.memory.buffer.byteLength; },
+  };
+}
