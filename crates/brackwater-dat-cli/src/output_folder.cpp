@@ -74,11 +74,12 @@ std::expected<std::uint64_t, std::string> OutputFolder::write_file(std::string_v
   }
   const auto bytes = contents();
   if (!bytes) return std::unexpected(bytes.error());
+  static const std::string process = std::to_string(::getpid());
   std::string temporary;
   int fd = -1;
   while (fd < 0) {
-    temporary = "." + std::string(name) + ".partial-" + std::to_string(::getpid()) + "-" +
-                std::to_string(temporary_serial++);
+    temporary =
+        "." + std::string(name) + ".partial-" + process + "-" + std::to_string(temporary_serial++);
     fd = ::openat(fd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   0666);
     if (fd < 0 && errno != EEXIST) {
