@@ -52,8 +52,9 @@ ExitStatus run_extract(const ExtractOptions& options) {
       const auto read = [&]() -> std::expected<Bytes, std::string> {
         auto bytes =
             options.raw ? db->read_file_data(entry.offset, entry.size) : db->get_file(entry.id);
-        if (!bytes)
+        if (!bytes) {
           return std::unexpected(format_id(entry.id) + ": " + display_text(bytes.error()));
+        }
         return std::move(*bytes);
       };
       const auto written =
