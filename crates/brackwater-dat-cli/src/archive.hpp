@@ -1,0 +1,18 @@
+#pragma once
+
+#include <brackwater_dat/dat_database.hpp>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brackwater_dat::cli {
+
+// The archive at `path`, or none after reporting why it cannot be opened.
+std::optional<DatDatabase> open_archive(const std::string& path);
+
+// The directory's entries sorted by id, only those of `type` when one is given.
+std::vector<DatFileEntry> sorted_entries(const DatDatabase& db,
+                                         std::optional<std::uint8_t> type = std::nullopt);
+
+}  // namespace brackwater_dat::cli

@@ -1,0 +1,30 @@
+#include "cat_command.hpp"
+
+#include <unistd.h>
+
+#include "archive.hpp"
+
+namespace brackwater_dat::cli {
+
+ExitStatus run_cat(const CatOptions& options) {
+  if (!options.force && ::isatty(STDOUT_FILENO) == 1) {
+    report_error(
+        "refusing to write binary data to a terminal; use --force, or redirect the output");
+    return ExitStatus::Failure;
+  }
+  const auto db = open_archive(options.archive);
+  if (!db) return ExitStatus::Failure;
+  const auto found = db->directory().find(options.id);
+  const Result<Bytes> bytes =
+      found == db->directory().end() ? std::unexpected(DatError{DatError::NotFound{options.id}})
+      : options.raw                  ? db->read_file_data(found->second.offset, found->second.size)
+                                     : db->get_file(options.id);
+  if (!bytes) {
+    report_error(display_text(bytes.error()));
+    return ExitStatus::Failure;
+  }
+  return deliver(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+                 ExitStatus::Success);
+}
+
+}  // namespace brackwater_dat::cli

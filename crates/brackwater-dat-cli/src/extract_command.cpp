@@ -1,0 +1,91 @@
+#include "extract_command.hpp"
+
+#include <atomic>
+#include <map>
+#include <vector>
+
+#include "archive.hpp"
+#include "output_folder.hpp"
+#include "parallel.hpp"
+#include "progress.hpp"
+#include "text_format.hpp"
+
+namespace brackwater_dat::cli {
+namespace {
+
+// The type folders the files go into; a folder that cannot be used has its
+// message instead, once for all its files.
+using TypeFolders = std::map<std::uint8_t, std::expected<OutputFolder, std::string>>;
+
+TypeFolders type_folders(const OutputFolder& root, const std::vector<DatFileEntry>& entries) {
+  TypeFolders folders;
+  for (const DatFileEntry& entry : entries) {
+    const std::uint8_t type = file_type_of(entry.id);
+    if (!folders.contains(type)) folders.emplace(type, root.subfolder(format_type(type)));
+  }
+  return folders;
+}
+
+}  // namespace
+
+ExitStatus run_extract(const ExtractOptions& options) {
+  const auto db = open_archive(options.archive);
+  if (!db) return ExitStatus::Failure;
+  auto root = OutputFolder::open(options.folder);
+  if (!root) {
+    report_error(root.error());
+    return ExitStatus::Failure;
+  }
+  const std::vector<DatFileEntry> entries = sorted_entries(*db, options.type);
+  const TypeFolders folders = type_folders(*root, entries);
+
+  std::uint64_t total_bytes = 0;
+  for (const DatFileEntry& entry : entries) total_bytes += entry.size;
+  Progress progress("extract", entries.size(), total_bytes, progress_shown(options.progress));
+  std::vector<std::string> failures(entries.size());  // by position; empty when written
+  std::atomic<std::uint64_t> written_files{0}, written_bytes{0};
+
+  for_each_index(entries.size(), options.threads, [&](std::size_t i) {
+    const DatFileEntry& entry = entries[i];
+    const auto& folder = folders.at(file_type_of(entry.id));
+    if (folder) {
+      const auto read = [&]() -> std::expected<Bytes, std::string> {
+        auto bytes =
+            options.raw ? db->read_file_data(entry.offset, entry.size) : db->get_file(entry.id);
+        if (!bytes) {
+          return std::unexpected(format_id(entry.id) + ": " + display_text(bytes.error()));
+        }
+        return std::move(*bytes);
+      };
+      const auto written =
+          folder->write_file(format_id(entry.id).substr(2) + ".bin", options.force, read);
+      if (written) {
+        ++written_files;
+        written_bytes += *written;
+      } else {
+        failures[i] = written.error();
+      }
+    }
+    progress.advance(entry.size);
+  });
+  progress.finish();
+
+  std::uint64_t failed = 0;
+  for (const auto& [type, folder] : folders) {
+    if (!folder) report_error(folder.error());
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!folders.at(file_type_of(entries[i].id))) {
+      ++failed;
+    } else if (!failures[i].empty()) {
+      report_error(failures[i]);
+      ++failed;
+    }
+  }
+  const std::string summary = "extracted " + std::to_string(written_files.load()) + " files, " +
+                              std::to_string(written_bytes.load()) + " bytes, " +
+                              std::to_string(failed) + " failed\n";
+  return deliver(summary, failed == 0 ? ExitStatus::Success : ExitStatus::Problems);
+}
+
+}  // namespace brackwater_dat::cli

@@ -1,0 +1,31 @@
+#include "ids.hpp"
+
+#include <charconv>
+
+namespace brackwater_dat::cli {
+namespace {
+
+// The whole text as a number in `base`: no sign, no spaces, no other prefix.
+template <class T>
+std::optional<T> whole_number(std::string_view text, int base) {
+  if (text.empty()) return std::nullopt;
+  T value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> parse_id(std::string_view text) {
+  if (text.starts_with("0x")) return whole_number<std::uint32_t>(text.substr(2), 16);
+  return whole_number<std::uint32_t>(text, 10);
+}
+
+std::optional<std::uint8_t> parse_type(std::string_view text) {
+  if (text.starts_with("0x")) text.remove_prefix(2);
+  if (text.size() > 2) return std::nullopt;
+  return whole_number<std::uint8_t>(text, 16);
+}
+
+}  // namespace brackwater_dat::cli

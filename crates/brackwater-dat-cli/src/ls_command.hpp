@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "output.hpp"
+
+namespace brackwater_dat::cli {
+
+struct LsOptions {
+  std::string archive;
+  std::optional<std::uint8_t> type;
+  bool json = false;
+};
+
+// Every file's entry (or one type's), sorted by id.
+ExitStatus run_ls(const LsOptions& options);
+
+}  // namespace brackwater_dat::cli

@@ -1,0 +1,38 @@
+#include "output.hpp"
+
+#include <unistd.h>
+
+#include <brackwater_dat/error.hpp>
+#include <cerrno>
+#include <string>
+
+namespace brackwater_dat::cli {
+
+int write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(fd, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
+void report_error(std::string_view message) {
+  std::string line = "brackwater-dat: error: ";
+  line.append(message);
+  line += '\n';
+  write_all(STDERR_FILENO, line);  // nowhere left to report a failure to
+}
+
+ExitStatus deliver(std::string_view out, ExitStatus status) {
+  if (const int error = write_all(STDOUT_FILENO, out); error != 0) {
+    report_error("cannot write to standard output: " + display_text(IoError::from_os(error)));
+    return ExitStatus::Failure;
+  }
+  return status;
+}
+
+}  // namespace brackwater_dat::cli

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string_view>
+
+namespace brackwater_dat::cli {
+
+enum class ExitStatus : int {
+  Success = 0,
+  Problems = 1,  // verify found problems, diff found differences, extract missed files
+  Failure = 2,   // a usage error, or the archive or a needed file could not be read
+};
+
+// Writes all of `data` to `fd`, continuing short and interrupted writes.
+// Returns 0, or the errno of the write that failed.
+int write_all(int fd, std::string_view data);
+
+// One line on standard error: "brackwater-dat: error: " and the message.
+void report_error(std::string_view message);
+
+// Writes a finished command's standard output whole and passes its status on;
+// an output that cannot be written is reported and fails the command.
+ExitStatus deliver(std::string_view out, ExitStatus status);
+
+}  // namespace brackwater_dat::cli

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <brackwater_dat/bytes.hpp>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace brackwater_dat::cli {
+
+// A folder that extracted files go into, held open so that every name is
+// taken relative to it: a symbolic link inside it is never followed.
+class OutputFolder {
+ public:
+  // Opens `path`, making it (and its parents) when missing. The path as given
+  // may itself lead through symbolic links: the person named it.
+  static std::expected<OutputFolder, std::string> open(const std::filesystem::path& path);
+
+  OutputFolder(OutputFolder&& other) noexcept;
+  OutputFolder& operator=(OutputFolder&&) = delete;
+  OutputFolder(const OutputFolder&) = delete;
+  ~OutputFolder();
+
+  // The folder `name` directly inside this one, made when missing; a symbolic
+  // link or anything but a folder there is refused.
+  std::expected<OutputFolder, std::string> subfolder(std::string_view name) const;
+
+  // What a file is to hold, or the message for why it cannot be had.
+  using Contents = std::function<std::expected<Bytes, std::string>()>;
+
+  // Stores what `contents` gives as the file `name`: written whole under a
+  // temporary name in this folder, then renamed into place, so that the final
+  // name never holds a partial file. Unless `replace`, a name already taken
+  // (a symbolic link included) is refused before the contents are asked for.
+  // Returns the bytes written; the error is the message for people.
+  std::expected<std::uint64_t, std::string> write_file(std::string_view name, bool replace,
+                                                       const Contents& contents) const;
+
+  // The folder's path as the messages show it.
+  const std::string& path() const noexcept { return path_; }
+
+ private:
+  OutputFolder(int fd, std::string path) noexcept : fd_(fd), path_(std::move(path)) {}
+
+  std::string child_path(std::string_view name) const;
+  std::string taken_message(std::string_view name) const;
+  std::expected<void, std::string> publish(const std::string& temporary, const std::string& name,
+                                           bool replace) const;
+
+  int fd_;
+  std::string path_;
+};
+
+}  // namespace brackwater_dat::cli

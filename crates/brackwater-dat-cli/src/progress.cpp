@@ -1,0 +1,94 @@
+#include "progress.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "output.hpp"
+
+namespace brackwater_dat::cli {
+namespace {
+
+constexpr auto kRedraw = std::chrono::milliseconds(200);
+
+std::string size_text(double bytes) {
+  static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  std::size_t unit = 0;
+  while (bytes >= 1024 && unit + 1 < std::size(kUnits)) bytes /= 1024, ++unit;
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, kUnits[unit]);
+  return text;
+}
+
+std::string duration_text(double seconds) {
+  const auto whole = static_cast<unsigned long long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu", whole / 60, whole % 60);
+  return text;
+}
+
+}  // namespace
+
+bool progress_shown(std::optional<bool> choice) {
+  return choice.value_or(::isatty(STDERR_FILENO) == 1);
+}
+
+Progress::Progress(std::string verb, std::uint64_t files, std::uint64_t bytes, bool shown)
+    : verb_(std::move(verb)),
+      total_files_(files),
+      total_bytes_(bytes),
+      shown_(shown),
+      start_(std::chrono::steady_clock::now()) {
+  if (!shown_) return;
+  ticker_ = std::thread([this] {
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, kRedraw, [this] { return stopping_; })) draw();
+  });
+}
+
+Progress::~Progress() { stop(); }
+
+void Progress::advance(std::uint64_t bytes) noexcept {
+  bytes_ += bytes;
+  ++files_;
+}
+
+void Progress::finish() {
+  stop();
+  if (!shown_) return;
+  draw();
+  write_all(STDERR_FILENO, "\n");
+}
+
+void Progress::stop() {
+  if (!ticker_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  ticker_.join();
+}
+
+void Progress::draw() {
+  const std::uint64_t bytes = bytes_;
+  const double elapsed = std::max(
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(), 0.001);
+  const double rate = static_cast<double>(bytes) / elapsed;
+  const std::string left = rate > 0
+                               ? duration_text(static_cast<double>(total_bytes_ - bytes) / rate)
+                               : std::string("-:--");
+  std::string line = verb_ + ": " + std::to_string(files_.load()) + "/" +
+                     std::to_string(total_files_) + " files, " +
+                     size_text(static_cast<double>(bytes)) + "/" +
+                     size_text(static_cast<double>(total_bytes_)) + ", " + size_text(rate) +
+                     "/s, " + left + " left";
+  const std::size_t length = line.size();
+  // Spaces cover what a longer earlier line left behind.
+  if (drawn_length_ > length) line.append(drawn_length_ - length, ' ');
+  drawn_length_ = length;
+  write_all(STDERR_FILENO, "\r" + line);
+}
+
+}  // namespace brackwater_dat::cli

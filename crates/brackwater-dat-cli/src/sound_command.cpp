@@ -1,0 +1,100 @@
+#include "sound_command.hpp"
+
+#include <brackwater_dat/file_type/sound_table.hpp>
+#include <optional>
+#include <set>
+
+#include "archive.hpp"
+#include "json_output.hpp"
+#include "text_format.hpp"
+
+namespace brackwater_dat::cli {
+namespace {
+
+using file_type::SoundTable;
+
+// The table `id` of the archive, decoded; none after reporting why not.
+std::optional<SoundTable> load_table(const std::string& archive, std::uint32_t id) {
+  const auto db = open_archive(archive);
+  if (!db) return std::nullopt;
+  const auto bytes = db->get_file(id);
+  if (!bytes) {
+    report_error(display_text(bytes.error()));
+    return std::nullopt;
+  }
+  auto table = SoundTable::unpack(*bytes);
+  if (!table) {
+    // As a record error of the archive reads: one line, the fields it was met in.
+    report_error("sound table " + format_id(id) + ": " +
+                 display_text(DatError{DatError::BinRead{table.error()}}));
+    return std::nullopt;
+  }
+  return std::move(*table);
+}
+
+std::string wave_text(std::optional<std::uint32_t> wave) {
+  return wave ? format_id(*wave) : std::string("none");
+}
+
+}  // namespace
+
+ExitStatus run_sound(const SoundOptions& options) {
+  const auto table = load_table(options.archive, options.table);
+  if (!table) return ExitStatus::Failure;
+  const std::set<std::uint32_t> wanted(options.kinds.begin(), options.kinds.end());
+  std::set<std::uint32_t> kinds;
+  for (const auto& [kind, data] : table->sounds()) {
+    if (wanted.empty() || wanted.contains(kind)) kinds.insert(kind);
+  }
+
+  if (options.json) {
+    Json sounds = Json::array();
+    for (const std::uint32_t kind : kinds) {
+      const auto& data = table->sounds().at(kind);
+      Json entries = Json::array();
+      for (const auto& e : data.entries) {
+        entries.push_back({{"wave_did", e.wave_did},
+                           {"priority", json_float(e.priority)},
+                           {"probability", json_float(e.probability)},
+                           {"volume", json_float(e.volume)}});
+      }
+      const auto wave = table->resolve_sound(kind);
+      sounds.push_back({{"kind", kind},
+                        {"wave", wave ? Json(*wave) : Json(nullptr)},
+                        {"unknown", data.unknown},
+                        {"entries", entries}});
+    }
+    const Json document = {{"id", table->id()},
+                           {"hash_key", table->hash_key()},
+                           {"hashes", table->hashes().size()},
+                           {"sounds", sounds}};
+    return deliver(json_text(document), ExitStatus::Success);
+  }
+
+  std::string out = "id: " + format_id(table->id()) +
+                    "\nhash_key: " + std::to_string(table->hash_key()) +
+                    "\nhashes: " + std::to_string(table->hashes().size()) + "\n";
+  for (const std::uint32_t kind : kinds) {
+    const auto& data = table->sounds().at(kind);
+    out += "sound " + format_kind(kind) + ": wave " + wave_text(table->resolve_sound(kind)) +
+           ", unknown " + std::to_string(data.unknown) + "\n";
+    for (const auto& e : data.entries) {
+      out += "  " + format_id(e.wave_did) + " priority " + format_float(e.priority) +
+             " probability " + format_float(e.probability) + " volume " + format_float(e.volume) +
+             "\n";
+    }
+  }
+  return deliver(out, ExitStatus::Success);
+}
+
+ExitStatus run_resolve(const ResolveOptions& options) {
+  const auto table = load_table(options.archive, options.table);
+  if (!table) return ExitStatus::Failure;
+  std::string out;
+  for (const std::uint32_t kind : options.kinds) {
+    out += format_kind(kind) + " " + wave_text(table->resolve_sound(kind)) + "\n";
+  }
+  return deliver(out, ExitStatus::Success);
+}
+
+}  // namespace brackwater_dat::cli

@@ -1,0 +1,56 @@
+#include "text_format.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace brackwater_dat::cli {
+namespace {
+
+std::string hex(std::uint64_t value, std::size_t min_digits, const char* digits) {
+  std::string reversed;
+  do {
+    reversed.push_back(digits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  if (reversed.size() < min_digits) reversed.append(min_digits - reversed.size(), '0');
+  return {reversed.rbegin(), reversed.rend()};
+}
+
+constexpr const char* kUpper = "0123456789ABCDEF";
+constexpr const char* kLower = "0123456789abcdef";
+
+}  // namespace
+
+std::string format_id(std::uint32_t id) { return "0x" + hex(id, 8, kUpper); }
+
+std::string format_type(std::uint8_t type) { return hex(type, 2, kUpper); }
+
+std::string format_kind(std::uint32_t kind) { return "0x" + hex(kind, 2, kUpper); }
+
+std::string format_float(float value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  std::array<char, 32> text{};
+  const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+  return std::string(text.data(), end);
+}
+
+std::string format_hex_bytes(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  for (const std::uint8_t byte : bytes) text += hex(byte, 2, kLower);
+  return text;
+}
+
+std::string pad_left(std::string_view text, std::size_t width) {
+  std::string padded(width > text.size() ? width - text.size() : 0, ' ');
+  return padded.append(text);
+}
+
+std::string pad_right(std::string_view text, std::size_t width) {
+  std::string padded(text);
+  if (width > padded.size()) padded.append(width - padded.size(), ' ');
+  return padded;
+}
+
+}  // namespace brackwater_dat::cli

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace brackwater_dat::cli {
+
+// 0x and eight upper-case hex digits: how every id reads in text output.
+std::string format_id(std::uint32_t id);
+// Two upper-case hex digits.
+std::string format_type(std::uint8_t type);
+// 0x and at least two upper-case hex digits.
+std::string format_kind(std::uint32_t kind);
+// The shortest text that reads back as the same float; nan, inf or -inf otherwise.
+std::string format_float(float value);
+// Two lower-case hex digits a byte.
+std::string format_hex_bytes(std::span<const std::uint8_t> bytes);
+// Spaces in front of `text` up to `width` characters.
+std::string pad_left(std::string_view text, std::size_t width);
+// Spaces after `text` up to `width` characters.
+std::string pad_right(std::string_view text, std::size_t width);
+
+}  // namespace brackwater_dat::cli

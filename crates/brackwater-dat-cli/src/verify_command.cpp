@@ -1,0 +1,146 @@
+#include "verify_command.hpp"
+
+#include <algorithm>
+#include <brackwater_dat/utils.hpp>
+#include <tuple>
+#include <vector>
+
+#include "archive.hpp"
+#include "json_output.hpp"
+#include "parallel.hpp"
+#include "progress.hpp"
+#include "text_format.hpp"
+
+namespace brackwater_dat::cli {
+namespace {
+
+// What one file's reading found; a problem is its detail text.
+struct FileCheck {
+  std::vector<DatDatabase::ChainBlock> blocks;
+  std::optional<std::string> read_error;
+  std::optional<std::string> short_stream;
+  std::optional<std::string> shared_block;
+  std::optional<std::string> early_end;
+};
+
+// A compressed payload begins with the length it decompresses to; the decoder
+// stops quietly where the stream ends, so only a checker sees the shortfall.
+void check_stream(ByteView stored, FileCheck& check) {
+  if (stored.size() < 4) {
+    check.short_stream = "no length prefix in " + std::to_string(stored.size()) + " stored bytes";
+    return;
+  }
+  const std::uint32_t declared = std::uint32_t{stored[0]} | std::uint32_t{stored[1]} << 8 |
+                                 std::uint32_t{stored[2]} << 16 | std::uint32_t{stored[3]} << 24;
+  const auto decoded = utils::try_decompress_lrs(stored);
+  if (!decoded) {
+    check.read_error = display_text(DatError{DatError::Io{decoded.error()}});
+  } else if (decoded->size() < declared) {
+    check.short_stream = "declares " + std::to_string(declared) + " bytes, the stream yields " +
+                         std::to_string(decoded->size());
+  }
+}
+
+FileCheck check_file(const DatDatabase& db, const DatFileEntry& entry) {
+  FileCheck check;
+  auto blocks = db.chain_blocks(entry.offset, entry.size);
+  if (!blocks) {
+    check.read_error = display_text(blocks.error());
+    return check;
+  }
+  check.blocks = std::move(*blocks);
+  // A block holds block_size - 4 bytes; a last block asked for more ended its chain early.
+  const std::uint32_t capacity = db.header().block_size - 4;
+  if (!check.blocks.empty() && check.blocks.back().bytes > capacity) {
+    const auto& last = check.blocks.back();
+    check.early_end = "the chain ends at block " + format_id(last.offset) + " with " +
+                      std::to_string(last.bytes) + " bytes still to read, more than its " +
+                      std::to_string(capacity);
+  }
+  const auto stored = db.read_file_data(entry.offset, entry.size);
+  if (!stored) {
+    check.read_error = display_text(stored.error());
+    return check;
+  }
+  if (is_compressed(entry)) check_stream(*stored, check);
+  return check;
+}
+
+// Marks each file whose chain visits a block that another file's chain visits
+// too, naming the first such block in its chain and the lowest other file.
+void find_shared_blocks(const std::vector<DatFileEntry>& entries, std::vector<FileCheck>& checks) {
+  struct Visit {
+    std::uint32_t block;
+    std::size_t file;      // position in entries, so by id
+    std::size_t position;  // in the file's chain
+  };
+  std::vector<Visit> visits;
+  for (std::size_t f = 0; f < checks.size(); ++f) {
+    for (std::size_t p = 0; p < checks[f].blocks.size(); ++p) {
+      visits.push_back({checks[f].blocks[p].offset, f, p});
+    }
+  }
+  std::ranges::sort(visits, {}, [](const Visit& v) { return std::tie(v.block, v.file); });
+  std::vector<std::optional<std::pair<std::size_t, std::string>>> first_shared(checks.size());
+  for (auto group = visits.begin(); group != visits.end();) {
+    const auto end = std::ranges::find_if(group, visits.end(),
+                                          [&](const Visit& v) { return v.block != group->block; });
+    for (auto visit = group; visit != end; ++visit) {
+      const auto other =
+          std::ranges::find_if(group, end, [&](const Visit& v) { return v.file != visit->file; });
+      if (other == end) break;  // one file alone, however often it visits
+      auto& shared = first_shared[visit->file];
+      if (!shared || visit->position < shared->first) {
+        shared.emplace(visit->position, "block " + format_id(visit->block) +
+                                            " is also in the chain of " +
+                                            format_id(entries[other->file].id));
+      }
+    }
+    group = end;
+  }
+  for (std::size_t f = 0; f < checks.size(); ++f) {
+    if (first_shared[f]) checks[f].shared_block = std::move(first_shared[f]->second);
+  }
+}
+
+}  // namespace
+
+ExitStatus run_verify(const VerifyOptions& options) {
+  const auto db = open_archive(options.archive);
+  if (!db) return ExitStatus::Failure;
+  const std::vector<DatFileEntry> entries = sorted_entries(*db);
+  std::uint64_t total_bytes = 0;
+  for (const DatFileEntry& entry : entries) total_bytes += entry.size;
+
+  Progress progress("verify", entries.size(), total_bytes, progress_shown(options.progress));
+  std::vector<FileCheck> checks(entries.size());
+  for_each_index(entries.size(), default_threads(), [&](std::size_t i) {
+    checks[i] = check_file(*db, entries[i]);
+    progress.advance(entries[i].size);
+  });
+  progress.finish();
+  find_shared_blocks(entries, checks);
+
+  Json problems = Json::array();
+  std::string out;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const FileCheck& check = checks[i];
+    for (const auto& [name, detail] : {std::pair{"read_error", &check.read_error},
+                                       std::pair{"short_stream", &check.short_stream},
+                                       std::pair{"shared_block", &check.shared_block},
+                                       std::pair{"early_end", &check.early_end}}) {
+      if (!*detail) continue;
+      problems.push_back({{"id", entries[i].id}, {"problem", name}, {"detail", **detail}});
+      out += format_id(entries[i].id) + " " + name + ": " + **detail + "\n";
+    }
+  }
+  const ExitStatus status = problems.empty() ? ExitStatus::Success : ExitStatus::Problems;
+  if (options.json) {
+    return deliver(json_text({{"files", entries.size()}, {"problems", problems}}), status);
+  }
+  out += "verified " + std::to_string(entries.size()) +
+         " files: " + std::to_string(problems.size()) + " problems\n";
+  return deliver(out, status);
+}
+
+}  // namespace brackwater_dat::cli

@@ -1,0 +1,192 @@
+// extract: every file to DIR/TT/XXXXXXXX.bin, safely, on several threads.
+#include <algorithm>
+#include <brackwater_dat/dat_database.hpp>
+#include <regex>
+
+#include "tool_test.hpp"
+
+namespace brackwater_dat::cli_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kSmallTree = {
+    "01/", "01/01000002.bin", "0A/", "0A/0A000010.bin", "0A/0A000011.bin",
+    "20/", "20/20000001.bin"};
+
+class Extract : public ToolTest {
+ protected:
+  void SetUp() override {
+    archive_ = write_archive(small_.builder);
+    for (const auto& contents : small_.contents) total_ += contents.size();
+  }
+
+  std::string out_dir() const { return path("out"); }
+  std::string in_out(const std::string& name) const { return out_dir() + "/" + name; }
+
+  SmallArchive small_ = small_archive();
+  std::string archive_;
+  std::size_t total_ = 0;
+};
+
+TEST_F(Extract, WritesEveryFileIntoItsTypeFolderAndSumsUp) {
+  const auto run = run_tool({"extract", archive_, out_dir()});
+  EXPECT_EQ(run.out, "extracted 4 files, " + std::to_string(total_) + " bytes, 0 failed\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(tree_of(out_dir()), kSmallTree);
+  EXPECT_EQ(read_bytes(in_out("0A/0A000010.bin")), small_.contents[1]);
+  EXPECT_EQ(read_bytes(in_out("0A/0A000011.bin")), small_.contents[2]);
+  EXPECT_EQ(read_bytes(in_out("20/20000001.bin")), small_.contents[3]);
+}
+
+TEST_F(Extract, OneTypeAndRawStoredBytes) {
+  const auto run = run_tool({"extract", archive_, out_dir(), "--type", "0x20", "--raw"});
+  const DatFileEntry& table = small_.entries[3];
+  EXPECT_EQ(run.out, "extracted 1 files, " + std::to_string(table.size) + " bytes, 0 failed\n");
+  EXPECT_EQ(tree_of(out_dir()), (std::vector<std::string>{"20/", "20/20000001.bin"}));
+  const Bytes image = small_.builder.image();
+  EXPECT_EQ(read_bytes(in_out("20/20000001.bin")),
+            Bytes(image.begin() + table.offset + 4, image.begin() + table.offset + 4 + table.size));
+}
+
+TEST_F(Extract, NeverOverwritesWithoutForce) {
+  ASSERT_EQ(run_tool({"extract", archive_, out_dir()}).exit_code, 0);
+  write_bytes(in_out("0A/0A000011.bin"), Bytes{'o', 'l', 'd'});
+
+  const auto refused = run_tool({"extract", archive_, out_dir(), "--type", "0A"});
+  EXPECT_EQ(refused.out, "extracted 0 files, 0 bytes, 2 failed\n");
+  EXPECT_EQ(refused.err,
+            error_line(in_out("0A/0A000010.bin") + " exists; use --force to overwrite it") +
+                error_line(in_out("0A/0A000011.bin") + " exists; use --force to overwrite it"));
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(read_bytes(in_out("0A/0A000011.bin")), (Bytes{'o', 'l', 'd'}));
+
+  const auto forced = run_tool({"extract", archive_, out_dir(), "--force"});
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_EQ(read_bytes(in_out("0A/0A000011.bin")), small_.contents[2]);
+  EXPECT_EQ(tree_of(out_dir()), kSmallTree);
+}
+
+TEST_F(Extract, RefusesATypeFolderThatIsASymbolicLink) {
+  fs::create_directories(path("elsewhere"));
+  fs::create_directories(out_dir());
+  fs::create_directory_symlink(path("elsewhere"), in_out("0A"));
+
+  const auto run = run_tool({"extract", archive_, out_dir()});
+  EXPECT_EQ(run.err, error_line("refusing folder " + in_out("0A") + ": it is a symbolic link"));
+  EXPECT_EQ(run.out, "extracted 2 files, " +
+                         std::to_string(small_.contents[0].size() + small_.contents[3].size()) +
+                         " bytes, 2 failed\n");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(fs::is_empty(path("elsewhere")));
+  EXPECT_EQ(tree_of(out_dir()),
+            (std::vector<std::string>{"01/", "01/01000002.bin", "0A", "20/", "20/20000001.bin"}));
+}
+
+TEST_F(Extract, ReplacesAFileThatIsASymbolicLinkRatherThanWritingThroughIt) {
+  write_bytes(path("target"), Bytes{'k', 'e', 'e', 'p'});
+  fs::create_directories(in_out("01"));
+  fs::create_symlink(path("target"), in_out("01/01000002.bin"));
+
+  const auto refused = run_tool({"extract", archive_, out_dir(), "--type", "01"});
+  EXPECT_EQ(refused.err,
+            error_line(in_out("01/01000002.bin") + " exists; use --force to overwrite it"));
+  EXPECT_EQ(refused.exit_code, 1);
+
+  const auto forced = run_tool({"extract", archive_, out_dir(), "--type", "01", "--force"});
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_FALSE(fs::is_symlink(in_out("01/01000002.bin")));
+  EXPECT_EQ(read_bytes(in_out("01/01000002.bin")), small_.contents[0]);
+  EXPECT_EQ(read_bytes(path("target")), (Bytes{'k', 'e', 'e', 'p'}));
+}
+
+TEST_F(Extract, AFailedWriteLeavesNoFileBehind) {
+  // Past 1000 bytes a write fails with EFBIG: the 1200-byte file cannot be written.
+  std::vector<std::string> argv{"prlimit", "--fsize=1000", BRACKWATER_DAT_PATH,
+                                "extract", archive_,       out_dir()};
+  const auto run = test_support::run_process(argv);
+  EXPECT_EQ(run.err, error_line("cannot write " + in_out("0A/0A000011.bin") +
+                                ": File too large (os error 27)"));
+  EXPECT_EQ(run.out, "extracted 3 files, " + std::to_string(total_ - 1200) + " bytes, 1 failed\n");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(tree_of(out_dir()),
+            (std::vector<std::string>{"01/", "01/01000002.bin", "0A/", "0A/0A000010.bin", "20/",
+                                      "20/20000001.bin"}));
+}
+
+TEST_F(Extract, AFolderThatCannotBeMadeFailsTheCommand) {
+  write_bytes(path("plain"), Bytes{'x'});
+  const auto run = run_tool({"extract", archive_, path("plain")});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            error_line("cannot make folder " + path("plain") + ": Not a directory (os error 20)"));
+  EXPECT_EQ(run.exit_code, 2);
+}
+
+// Named for the thread-sanitizer run, which picks tests with "Parallel" in their names.
+class ParallelExtract : public ToolTest {};
+
+TEST_F(ParallelExtract, OneThreadAndSeveralWriteTheSameFiles) {
+  const std::string archive = write_retail();
+  const auto one = run_tool({"extract", archive, path("one"), "--threads", "1"});
+  const auto three = run_tool({"extract", archive, path("three"), "--threads", "3"});
+  ASSERT_EQ(one.exit_code, 0) << one.err;
+  ASSERT_EQ(three.exit_code, 0) << three.err;
+  EXPECT_EQ(one.out, three.out);
+
+  const auto db = DatDatabase::open(archive);
+  ASSERT_TRUE(db.has_value());
+  std::vector<std::string> expected_tree;
+  for (const auto& [id, entry] : db->directory()) {
+    const std::string type = hex8(id).substr(2, 2);
+    const std::string name = type + "/" + hex8(id).substr(2) + ".bin";
+    expected_tree.push_back(name);
+    if (std::ranges::find(expected_tree, type + "/") == expected_tree.end()) {
+      expected_tree.push_back(type + "/");
+    }
+    const Bytes contents = db->get_file(id).value();
+    ASSERT_EQ(read_bytes(path("one") + "/" + name), contents) << name;
+    ASSERT_EQ(read_bytes(path("three") + "/" + name), contents) << name;
+  }
+  std::ranges::sort(expected_tree);
+  EXPECT_EQ(tree_of(path("one")), expected_tree);
+  EXPECT_EQ(tree_of(path("three")), expected_tree);
+}
+
+class ExtractProgress : public ToolTest {
+ protected:
+  void SetUp() override { archive_ = write_retail(); }
+  std::string archive_;
+};
+
+// The last drawing of the line: every file done, nothing left.
+const std::regex kFinalLine(
+    "\rextract: 322/322 files, [0-9.]+ [KM]iB/[0-9.]+ [KM]iB, [0-9.]+ [KMG]?i?B/s, 0:00 left *"
+    "\r?\n");
+
+TEST_F(ExtractProgress, ShowsOnATerminalAndEndsWithTheSummary) {
+  const auto run = run_tool_in_terminal({"extract", archive_, path("out")});
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  std::smatch line;
+  ASSERT_TRUE(std::regex_search(run.out, line, kFinalLine)) << run.out;
+  EXPECT_TRUE(run.out.substr(line.position() + line.length()).starts_with("extracted 322 files, "))
+      << run.out;
+}
+
+TEST_F(ExtractProgress, NoProgressSilencesItOnATerminal) {
+  const auto run = run_tool_in_terminal({"extract", archive_, path("out"), "--no-progress"});
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_TRUE(run.out.starts_with("extracted 322 files, ")) << run.out;
+}
+
+TEST_F(ExtractProgress, IsOffWhenStandardErrorIsNoTerminalUnlessAskedFor) {
+  const auto quiet = run_tool({"extract", archive_, path("quiet")});
+  EXPECT_EQ(quiet.err, "");
+  const auto asked = run_tool({"extract", archive_, path("asked"), "--progress"});
+  EXPECT_TRUE(std::regex_search(asked.err, kFinalLine)) << asked.err;
+  EXPECT_EQ(asked.out, quiet.out);
+}
+
+}  // namespace
+}  // namespace brackwater_dat::cli_test

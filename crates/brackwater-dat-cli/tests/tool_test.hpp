@@ -1,0 +1,69 @@
+#pragma once
+// Running the built brackwater-dat over archives that the test builders make,
+// as a person would run it.
+#include <gtest/gtest.h>
+
+#include <brackwater_dat/dat_file_entry.hpp>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/archive_builder.hpp"
+#include "support/subprocess.hpp"
+#include "support/temp_dir.hpp"
+
+namespace brackwater_dat::cli_test {
+
+using test_support::ArchiveBuilder;
+using test_support::ProcessOptions;
+using test_support::ProcessResult;
+
+// brackwater-dat with `args`.
+ProcessResult run_tool(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+// brackwater-dat with `args` under a pseudo-terminal (through script(1)):
+// standard output and error both go to the terminal, whose text, with its
+// line ends as \r\n, is `out`.
+ProcessResult run_tool_in_terminal(const std::vector<std::string>& args);
+
+// 0x and eight upper-case hex digits, as the tool shows ids and offsets.
+std::string hex8(std::uint32_t value);
+
+// The line the tool writes to standard error for a failure.
+std::string error_line(const std::string& message);
+
+Bytes read_bytes(const std::filesystem::path& path);
+void write_bytes(const std::filesystem::path& path, ByteView bytes);
+
+// Every file and folder under `root`, as relative paths sorted; folders end in /.
+std::vector<std::string> tree_of(const std::filesystem::path& root);
+
+// A few files whose every field is known, block size 512:
+//   0x01000002  stored, 100 bytes
+//   0x0A000010  compressed, 700 bytes of text that compresses well
+//   0x0A000011  stored, 1200 bytes over three blocks
+//   0x20000001  compressed sound table (small_sound_table)
+struct SmallArchive {
+  ArchiveBuilder builder{512};
+  std::vector<DatFileEntry> entries;  // sorted by id
+  std::vector<Bytes> contents;        // of each entry
+};
+SmallArchive small_archive();
+
+// The sound table of the small archive: kinds 0x46 (no entries), 0x58 (two
+// entries) and 0x5B (a silent first entry with floats that are not finite).
+Bytes small_sound_table();
+
+// Archives written into a temporary folder of the test's own.
+class ToolTest : public ::testing::Test {
+ protected:
+  std::string write_archive(const ArchiveBuilder& builder, const std::string& name = "a.dat");
+  std::string write_image(ByteView image, const std::string& name);
+  // The synthetic retail archive, good variant.
+  std::string write_retail(const std::string& name = "client_portal.dat");
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  test_support::TempDir dir_;
+};
+
+}  // namespace brackwater_dat::cli_test

@@ -1,0 +1,130 @@
+// The command line: help, version, and usage errors as one line and status 2.
+#include <ostream>
+
+#include "tool_test.hpp"
+
+namespace brackwater_dat::cli_test {
+namespace {
+
+struct UsageCase {
+  const char* name;
+  std::vector<std::string> args;  // "A" stands for a good archive
+  std::string error;
+};
+
+void PrintTo(const UsageCase& param, std::ostream* out) { *out << param.name; }
+
+class UsageError : public ToolTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(UsageError, IsOneErrorLineWithStatusTwoAndNoOutput) {
+  const std::string archive = write_archive(small_archive().builder);
+  std::vector<std::string> args = GetParam().args;
+  for (auto& arg : args) arg = arg == "A" ? archive : arg;
+  const auto run = run_tool(args);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, error_line(GetParam().error));
+  EXPECT_EQ(run.exit_code, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, UsageError,
+    ::testing::Values(
+        UsageCase{"NoCommand", {}, "A subcommand is required"},
+        UsageCase{"UnknownCommand",
+                  {"unpack", "A"},
+                  "unknown command 'unpack'; the commands are info, ls, cat, extract, sound, "
+                  "resolve, verify and diff"},
+        UsageCase{"MissingArchive", {"info"}, "ARCHIVE is required"},
+        UsageCase{
+            "ExtraArgument", {"info", "A", "B"}, "The following argument was not expected: B"},
+        UsageCase{"HexDigitsThatAreNot",
+                  {"cat", "A", "0xZZ"},
+                  "ID: '0xZZ' is not an id: use 0x and hex digits, or decimal"},
+        UsageCase{"PrefixAlone",
+                  {"cat", "A", "0x"},
+                  "ID: '0x' is not an id: use 0x and hex digits, or decimal"},
+        UsageCase{"UpperCasePrefix",
+                  {"cat", "A", "0X10"},
+                  "ID: '0X10' is not an id: use 0x and hex digits, or decimal"},
+        UsageCase{"DecimalWithLetters",
+                  {"cat", "A", "12abc"},
+                  "ID: '12abc' is not an id: use 0x and hex digits, or decimal"},
+        UsageCase{"PastThirtyTwoBits",
+                  {"cat", "A", "4294967296"},
+                  "ID: '4294967296' is not an id: use 0x and hex digits, or decimal"},
+        UsageCase{"HexPastThirtyTwoBits",
+                  {"resolve", "A", "0x20000001", "0x100000000"},
+                  "KIND: '0x100000000' is not an id: use 0x and hex digits, or decimal"},
+        UsageCase{"SignedKind",
+                  {"sound", "A", "0x20000001", "+5"},
+                  "KIND: '+5' is not an id: use 0x and hex digits, or decimal"},
+        UsageCase{"ResolveWithoutKinds", {"resolve", "A", "0x20000001"}, "KIND is required"},
+        UsageCase{"TypeOfThreeDigits",
+                  {"ls", "A", "--type", "0A0"},
+                  "--type: '0A0' is not a file type: use two hex digits, as 0A"},
+        UsageCase{"TypeNotHex",
+                  {"extract", "A", "out", "--type", "G1"},
+                  "--type: 'G1' is not a file type: use two hex digits, as 0A"},
+        UsageCase{"NoThreads",
+                  {"extract", "A", "out", "--threads", "0"},
+                  "--threads: Value 0 not in range 1 to 1024"},
+        UsageCase{"ProgressBothWays",
+                  {"verify", "A", "--progress", "--no-progress"},
+                  "--progress excludes --no-progress"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct UnopenableCase {
+  const char* name;
+  std::vector<std::string> args;  // "M" stands for the missing archive, "OUT" for a folder
+};
+
+void PrintTo(const UnopenableCase& param, std::ostream* out) { *out << param.name; }
+
+class MissingArchive : public ToolTest, public ::testing::WithParamInterface<UnopenableCase> {};
+
+TEST_P(MissingArchive, FailsWithTheReasonAndStatusTwo) {
+  const std::string missing = path("missing.dat");
+  std::vector<std::string> args = GetParam().args;
+  for (auto& arg : args) arg = arg == "M" ? missing : arg == "OUT" ? path("out") : arg;
+  const auto run = run_tool(args);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            error_line("cannot open " + missing + ": No such file or directory (os error 2)"));
+  EXPECT_EQ(run.exit_code, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, MissingArchive,
+                         ::testing::Values(UnopenableCase{"Info", {"info", "M"}},
+                                           UnopenableCase{"Ls", {"ls", "M"}},
+                                           UnopenableCase{"Cat", {"cat", "M", "1"}},
+                                           UnopenableCase{"Extract", {"extract", "M", "OUT"}},
+                                           UnopenableCase{"Sound", {"sound", "M", "1"}},
+                                           UnopenableCase{"Resolve", {"resolve", "M", "1", "2"}},
+                                           UnopenableCase{"Verify", {"verify", "M"}},
+                                           UnopenableCase{"DiffOld", {"diff", "M", "M"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Help, ShowsEveryCommandAndEachCommandsOptions) {
+  const auto program = run_tool({"--help"});
+  EXPECT_EQ(program.exit_code, 0);
+  for (const char* command :
+       {"info", "ls", "cat", "extract", "sound", "resolve", "verify", "diff"}) {
+    EXPECT_NE(program.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+  }
+  const auto extract = run_tool({"extract", "--help"});
+  EXPECT_EQ(extract.exit_code, 0);
+  for (const char* option :
+       {"--type", "--raw", "--threads", "--force", "--progress", "--no-progress"}) {
+    EXPECT_NE(extract.out.find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(extract.err, "");
+}
+
+TEST(Version, IsTheProgramNameAndTheLibraryVersion) {
+  const auto run = run_tool({"--version"});
+  EXPECT_EQ(run.out, "brackwater-dat " BRACKWATER_DAT_VERSION "\n");
+  EXPECT_EQ(run.exit_code, 0);
+}
+
+}  // namespace
+}  // namespace brackwater_dat::cli_test

@@ -1,0 +1,109 @@
+// verify: every file read, and each problem in how files lie reported.
+#include <nlohmann/json.hpp>
+
+#include "support/lrs_codec.hpp"
+#include "tool_test.hpp"
+
+namespace brackwater_dat::cli_test {
+namespace {
+
+using nlohmann::json;
+
+Bytes counting(std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + i / 7);
+  return bytes;
+}
+
+// One good file, then one file for each problem, two sharing a block.
+struct ProblemArchive {
+  ArchiveBuilder builder{1024};
+  std::uint32_t shared_block = 0;
+  std::uint32_t early_block = 0;
+
+  ProblemArchive() {
+    std::vector<DatFileEntry> entries;
+    entries.push_back(builder.store_file(0x06000001, counting(1500)));
+    // Its chain starts past the end of the archive.
+    entries.push_back({0, 0x06000002, 0x00100000, 10, 0, 0});
+    // Its length prefix declares 50 bytes more than the stream holds.
+    Bytes stream = test_support::compress_lrs(counting(600));
+    stream[0] = 650 & 0xFF, stream[1] = 650 >> 8;
+    entries.push_back({1, 0x06000003, builder.store_chain(stream),
+                       static_cast<std::uint32_t>(stream.size()), 0, 0});
+    // Too short to hold a length prefix at all.
+    entries.push_back({1, 0x06000004, builder.store_chain(Bytes{1, 2}), 2, 0, 0});
+    // The second starts at the first's second block.
+    const DatFileEntry first = builder.store_file(0x06000005, counting(1500));
+    shared_block = first.offset + 1024;
+    entries.push_back(first);
+    entries.push_back({0, 0x06000006, shared_block, 300, 0, 0});
+    // A one-block chain asked for 1500 bytes; the block after it can be read on into.
+    early_block = builder.store_chain(counting(100));
+    builder.allocate_block();
+    entries.push_back({0, 0x06000007, early_block, 1500, 0, 0});
+    builder.header().root_offset = builder.store_tree(entries);
+  }
+};
+
+class Verify : public ToolTest {};
+
+TEST_F(Verify, ReportsEachProblemOfEachFileAndSumsUp) {
+  const ProblemArchive problems;
+  const auto run = run_tool({"verify", write_archive(problems.builder)});
+  EXPECT_EQ(run.out,
+            "0x06000002 read_error: read failed: failed to fill whole buffer\n"
+            "0x06000003 short_stream: declares 650 bytes, the stream yields 600\n"
+            "0x06000004 short_stream: no length prefix in 2 stored bytes\n"
+            "0x06000005 shared_block: block " +
+                hex8(problems.shared_block) +
+                " is also in the chain of 0x06000006\n"
+                "0x06000006 shared_block: block " +
+                hex8(problems.shared_block) +
+                " is also in the chain of 0x06000005\n"
+                "0x06000007 early_end: the chain ends at block " +
+                hex8(problems.early_block) +
+                " with 1500 bytes still to read, more than its 1020\n"
+                "verified 7 files: 6 problems\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exit_code, 1);
+}
+
+TEST_F(Verify, JsonNamesEachProblem) {
+  const ProblemArchive problems;
+  const auto run = run_tool({"verify", write_archive(problems.builder), "--json"});
+  EXPECT_EQ(run.exit_code, 1);
+  const auto problem = [](std::uint32_t id, const char* name, const std::string& detail) {
+    return json{{"id", id}, {"problem", name}, {"detail", detail}};
+  };
+  const json expected = {
+      {"files", 7},
+      {"problems",
+       {problem(0x06000002, "read_error", "read failed: failed to fill whole buffer"),
+        problem(0x06000003, "short_stream", "declares 650 bytes, the stream yields 600"),
+        problem(0x06000004, "short_stream", "no length prefix in 2 stored bytes"),
+        problem(0x06000005, "shared_block",
+                "block " + hex8(problems.shared_block) + " is also in the chain of 0x06000006"),
+        problem(0x06000006, "shared_block",
+                "block " + hex8(problems.shared_block) + " is also in the chain of 0x06000005"),
+        problem(0x06000007, "early_end",
+                "the chain ends at block " + hex8(problems.early_block) +
+                    " with 1500 bytes still to read, more than its 1020")}}};
+  EXPECT_EQ(json::parse(run.out), expected);
+}
+
+TEST_F(Verify, ASoundArchiveIsClean) {
+  for (const std::string& archive : {write_retail(), write_archive(small_archive().builder)}) {
+    SCOPED_TRACE(archive);
+    const auto text = run_tool({"verify", archive});
+    EXPECT_TRUE(text.out.starts_with("verified ")) << text.out;
+    EXPECT_TRUE(text.out.ends_with(" files: 0 problems\n")) << text.out;
+    EXPECT_EQ(text.exit_code, 0);
+  }
+  const auto listing = run_tool({"verify", write_retail(), "--json"});
+  EXPECT_EQ(json::parse(listing.out), json({{"files", 322}, {"problems", json::array()}}));
+  EXPECT_EQ(listing.exit_code, 0);
+}
+
+}  // namespace
+}  // namespace brackwater_dat::cli_test
