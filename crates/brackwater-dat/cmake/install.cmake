@@ -1,5 +1,6 @@
 # Installs the headers, the library and a package config, so that an
-# outside project can find_package(brackwater_dat CONFIG) and link brackwater::dat.
+# outside project can find_package(brackwater_dat CONFIG) and link brackwater::dat,
+# or ask pkg-config for brackwater_dat.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -23,3 +24,8 @@ write_basic_package_version_file("${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConf
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConfig.cmake"
               "${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConfigVersion.cmake"
         DESTINATION "${BRACKWATER_DAT_CMAKE_DIR}")
+
+# For builds that use pkg-config rather than CMake.
+configure_file(cmake/brackwater_dat.pc.in "${CMAKE_CURRENT_BINARY_DIR}/brackwater_dat.pc" @ONLY)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/brackwater_dat.pc"
+        DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")

@@ -17,3 +17,37 @@ set(nested_configure_args
   "-DCMAKE_EXE_LINKER_FLAGS=${CMAKE_EXE_LINKER_FLAGS}"
   "-DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}"
 )
+
+# Builds the outside consumer against an installed prefix twice, once found
+# with find_package and once with pkg-config, runs both and checks that each
+# reports the expected version. Shared libraries are found through the
+# prefix's library folder.
+function(build_and_run_consumers prefix work)
+  run_or_fail("${CMAKE_COMMAND}" -S "${CONSUMER_DIR}" -B "${work}/cmake" ${nested_configure_args}
+              "-DCMAKE_PREFIX_PATH=${prefix}")
+  run_or_fail("${CMAKE_COMMAND}" --build "${work}/cmake")
+
+  file(GLOB pc_dirs "${prefix}/lib*/pkgconfig" "${prefix}/lib/*/pkgconfig")
+  execute_process(
+    COMMAND "${CMAKE_COMMAND}" -E env "PKG_CONFIG_PATH=${pc_dirs}"
+            pkg-config --cflags --libs brackwater_dat
+    RESULT_VARIABLE status OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "pkg-config does not know brackwater_dat under ${prefix}")
+  endif()
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  separate_arguments(cxx_flags UNIX_COMMAND "${CMAKE_CXX_FLAGS}")
+  separate_arguments(link_flags UNIX_COMMAND "${CMAKE_EXE_LINKER_FLAGS}")
+  run_or_fail("${CMAKE_CXX_COMPILER}" -std=c++23 ${cxx_flags} "${CONSUMER_DIR}/main.cpp" ${flags}
+              ${link_flags} -o "${work}/pkg-config-consumer")
+
+  file(GLOB lib_dirs "${prefix}/lib*" "${prefix}/lib/*")
+  string(REPLACE ";" ":" library_path "${lib_dirs}")
+  foreach(consumer "${work}/cmake/consumer" "${work}/pkg-config-consumer")
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E env "LD_LIBRARY_PATH=${library_path}" "${consumer}"
+                    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT status EQUAL 0 OR NOT out STREQUAL "brackwater_dat ${EXPECTED_VERSION}\n")
+      message(FATAL_ERROR "${consumer} exited ${status} and printed '${out}${err}'")
+    endif()
+  endforeach()
+endfunction()

@@ -3,6 +3,12 @@
 #include <iostream>
 #include <variant>
 
+#if BRACKWATER_DAT_VERSION_NUMBER != BRACKWATER_DAT_VERSION_MAJOR * 10000 +   \
+                                         BRACKWATER_DAT_VERSION_MINOR * 100 + \
+                                         BRACKWATER_DAT_VERSION_PATCH
+#error "BRACKWATER_DAT_VERSION_NUMBER does not spell the version"
+#endif
+
 int main() {
   if (brackwater_dat::version() != BRACKWATER_DAT_VERSION_STRING) return 1;
   const brackwater_dat::Bytes packed = {0x06, 0, 0, 0, 0x40, 0x61, 0x01, 0x03};

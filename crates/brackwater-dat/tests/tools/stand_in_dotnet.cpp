@@ -37,10 +37,12 @@ std::string env_or(const char* name, const char* fallback) {
   return value ? value : fallback;
 }
 
-// Wave 0 never names a wave, so it stands for "no wave" here.
-std::map<Key, std::uint32_t> load_answers(const std::string& path) {
+// Wave 0 never names a wave, so it stands for "no wave" here. None when the
+// file cannot be read: without it every answer would be wrong.
+std::optional<std::map<Key, std::uint32_t>> load_answers(const std::string& path) {
   std::map<Key, std::uint32_t> answers;
   std::ifstream file(path);
+  if (path.empty() || !file) return std::nullopt;
   std::string table, sound, wave;
   while (file >> table >> sound >> wave) {
     answers[{static_cast<std::uint32_t>(std::stoul(table, nullptr, 16)),
@@ -107,7 +109,13 @@ int main(int argc, char** argv) {
     return 64;
   }
   const std::string mode = env_or("STAND_IN_MODE", "agree");
-  const auto answers = load_answers(env_or("STAND_IN_ANSWERS", ""));
+  const auto loaded = load_answers(env_or("STAND_IN_ANSWERS", ""));
+  if (!loaded) {
+    std::cerr << "stand-in dotnet: no answers file; set STAND_IN_ANSWERS to the synthetic "
+                 "archive's answers.txt\n";
+    return 66;
+  }
+  const auto& answers = *loaded;
   if (mode == "flood-first") {
     flood(std::cerr, 'e');
     flood(std::cout, 'o');

@@ -242,4 +242,13 @@ TEST_F(ReferenceTool, TrailingColonInPathMeansTheWorkingDirectory) {
   EXPECT_EQ(result.exit_code, 0);
 }
 
+TEST_F(ReferenceTool, StandInWithoutItsAnswersSaysSoInsteadOfAnswering) {
+  const auto result = run({{"STAND_IN_ANSWERS", std::nullopt}});
+  EXPECT_EQ(result.exit_code, 101);
+  EXPECT_THAT(result.err,
+              ::testing::HasSubstr("stand-in dotnet: no answers file; set STAND_IN_ANSWERS to the "
+                                   "synthetic archive's answers.txt"));
+  EXPECT_THAT(result.err, ::testing::Not(::testing::HasSubstr("DRIFT")));
+}
+
 }  // namespace
