@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "coding.hpp"
 #include "support/archive_builder.hpp"
 
 namespace brackwater_dat::bench {
@@ -119,13 +120,9 @@ std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
   const int fd = ::open(archive.c_str(), O_RDONLY);
   std::uint8_t header[80];
   ::pread(fd, header, sizeof header, 0x140);
-  auto u32 = [](const std::uint8_t* at) {
-    return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
-           std::uint32_t{at[3]} << 24;
-  };
-  const std::uint32_t block_size = u32(header + 4);
+  const std::uint32_t block_size = coding::load_u32(header + 4);
   std::vector<std::uint32_t> nodes;
-  std::vector<std::uint32_t> pending = {u32(header + 32)};
+  std::vector<std::uint32_t> pending = {coding::load_u32(header + 32)};
   Bytes node(1716);
   std::vector<std::uint8_t> block(block_size);
   while (!pending.empty()) {
@@ -140,12 +137,12 @@ std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
       const std::size_t chunk = std::min<std::size_t>(block_size - 4, node.size() - written);
       std::copy_n(block.data() + 4, chunk, node.data() + written);
       written += chunk;
-      b = u32(block.data());
+      b = coding::load_u32(block.data());
     }
-    if (u32(node.data()) == 0) continue;
-    const std::uint32_t count = u32(node.data() + 248);
+    if (coding::load_u32(node.data()) == 0) continue;
+    const std::uint32_t count = coding::load_u32(node.data() + 248);
     for (std::size_t j = std::min<std::uint32_t>(count, 61) + 1; j-- > 0;) {
-      pending.push_back(u32(node.data() + 4 * j));
+      pending.push_back(coding::load_u32(node.data() + 4 * j));
     }
   }
   ::close(fd);

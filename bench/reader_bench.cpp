@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench_archives.hpp"
+#include "coding.hpp"
 #include "support/lrs_codec.hpp"
 #include "support/lrs_oracle.hpp"
 #include "support/sound_table_builder.hpp"
@@ -27,11 +28,6 @@ using bench::ContentKind;
 
 const std::filesystem::path kCache = BENCH_CACHE_DIR;
 constexpr std::uint32_t kFiles = 100'000;
-
-std::uint32_t load_u32(const std::uint8_t* at) {
-  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
-         std::uint32_t{at[3]} << 24;
-}
 
 const DatDatabase& realistic() {
   static const DatDatabase db = DatDatabase::open(bench::realistic_archive(kCache, kFiles)).value();
@@ -84,7 +80,7 @@ std::size_t read_chain_floor(int fd, std::uint32_t block, std::uint32_t size,
     iovec parts[2] = {{link, 4}, {buffer.data() + written, chunk}};
     ::preadv(fd, parts, 2, block);
     written += chunk;
-    block = load_u32(link);
+    block = coding::load_u32(link);
   }
   return written;
 }

@@ -2,6 +2,7 @@
 #include <brackwater_dat/utils.hpp>
 #include <cstdint>
 
+#include "coding.hpp"
 #include "fuzz_check.hpp"
 #include "support/lrs_oracle.hpp"
 
@@ -10,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto out = brackwater_dat::utils::decompress_lrs(input);
   FUZZ_CHECK(out == brackwater_dat::test_support::decompress_lrs_reference(input));
   if (size >= 4) {
-    const std::uint64_t limit =
-        data[0] | data[1] << 8 | data[2] << 16 | std::uint64_t{data[3]} << 24;
+    const std::uint64_t limit = brackwater_dat::coding::load_u32(data);
     FUZZ_CHECK(out.size() <= limit);
   }
   return 0;

@@ -3,13 +3,16 @@
 // sound table's kinds, through the brackwater_dat module.
 import { load } from "./brackwater_dat.mjs";
 
-const MAX_ROWS = 5000;
+// Rows are added a batch at a time, so a large archive's table fills in
+// without freezing the page.
+const BATCH = 2000;
 const $ = (id) => document.getElementById(id);
 const hex = (value, digits) => "0x" + (value >>> 0).toString(16).toUpperCase().padStart(digits, "0");
 
 let bw;
 let archive = null;
 let entries = [];
+let rendering = 0;  // the latest rendering of the file table; older ones stop
 
 function setStatus(text, isError = false) {
   $("status").textContent = text;
@@ -44,27 +47,31 @@ function showHeader(header) {
   }
 }
 
-function showFiles() {
+async function showFiles() {
+  const generation = ++rendering;
   const type = $("type-filter").value;
   const search = $("id-search").value.trim().toUpperCase().replace(/^0X/, "");
   const matching = entries.filter((e) =>
     (type === "" || e.type === Number(type)) &&
     (search === "" || hex(e.id, 8).slice(2).includes(search)));
   const body = $("file-table").tBodies[0];
-  const rows = document.createDocumentFragment();
-  for (const entry of matching.slice(0, MAX_ROWS)) {
-    const row = document.createElement("tr");
-    row.dataset.id = hex(entry.id, 8);
-    cell(row, hex(entry.id, 8));
-    cell(row, hex(entry.type, 2));
-    cell(row, entry.compressed ? "yes" : "no");
-    cell(row, entry.size);
-    rows.append(row);
+  body.replaceChildren();
+  $("shown").textContent = `${matching.length} of ${entries.length}`;
+  for (let at = 0; at < matching.length; at += BATCH) {
+    if (at > 0) await new Promise((resolve) => setTimeout(resolve, 0));
+    if (generation !== rendering) return;
+    const rows = document.createDocumentFragment();
+    for (const entry of matching.slice(at, at + BATCH)) {
+      const row = document.createElement("tr");
+      row.dataset.id = hex(entry.id, 8);
+      cell(row, hex(entry.id, 8));
+      cell(row, hex(entry.type, 2));
+      cell(row, entry.compressed ? "yes" : "no");
+      cell(row, entry.size);
+      rows.append(row);
+    }
+    body.append(rows);
   }
-  body.replaceChildren(rows);
-  $("shown").textContent = matching.length > MAX_ROWS
-    ? `first ${MAX_ROWS} of ${matching.length}; narrow with the filters`
-    : `${matching.length} of ${entries.length}`;
 }
 
 function showFile(id) {
@@ -121,7 +128,7 @@ function showSoundTable(bytes) {
   }
 }
 
-function open(bytes, name) {
+async function open(bytes, name) {
   archive?.close();
   archive = null;
   entries = [];
@@ -134,9 +141,9 @@ function open(bytes, name) {
   }
   entries = archive.entries();
   showHeader(archive.header);
-  showFiles();
   $("summary").hidden = $("files").hidden = false;
   document.title = `${name} — DAT archive explorer`;
+  await showFiles();
   setStatus("ready");
 }
 
@@ -144,12 +151,12 @@ async function openUrl(url) {
   setStatus("loading " + url);
   const response = await fetch(url);
   if (!response.ok) throw new Error(`cannot fetch ${url}: ${response.status} ${response.statusText}`);
-  open(new Uint8Array(await response.arrayBuffer()), url);
+  await open(new Uint8Array(await response.arrayBuffer()), url);
 }
 
 async function openFile(file) {
   setStatus("reading " + file.name);
-  open(new Uint8Array(await file.arrayBuffer()), file.name);
+  await open(new Uint8Array(await file.arrayBuffer()), file.name);
 }
 
 async function main() {

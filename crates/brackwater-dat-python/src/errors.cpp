@@ -31,10 +31,10 @@ class NotFoundError(DatError, KeyError):
 class PathError(DatError, OSError):
     """The archive file could not be opened."""
 
-    def __init__(self, message, debug_text, errno, filename):
+    def __init__(self, message, debug_text, errno, filename, strerror):
         DatError.__init__(self, message, debug_text)
         self.errno = errno
-        self.strerror = message
+        self.strerror = strerror
         self.filename = filename
 
     def __str__(self):
@@ -45,8 +45,15 @@ class ParseError(DatError):
     """A sound-table payload ended inside a field."""
 )";
 
-py::object module_error(const char* name) {
-  return py::module_::import("brackwater_dat").attr(name);
+// The classes made at module init, kept (never released, as the module
+// itself is) so that raising needs no import.
+py::handle& module_error(const char* name) {
+  static py::handle dat_error, not_found, path_error, parse_error;
+  const std::string_view wanted = name;
+  return wanted == "NotFoundError" ? not_found
+         : wanted == "PathError"   ? path_error
+         : wanted == "ParseError"  ? parse_error
+                                   : dat_error;
 }
 
 [[noreturn]] void raise_object(const py::object& type, const py::object& instance) {
@@ -60,6 +67,7 @@ void define_errors(py::module_& m) {
   py::exec(kHierarchy, m.attr("__dict__"));
   for (const char* name : {"DatError", "NotFoundError", "PathError", "ParseError"}) {
     m.attr(name).attr("__module__") = "brackwater_dat";
+    module_error(name) = py::object(m.attr(name)).release();
   }
 }
 
@@ -67,24 +75,40 @@ void raise(const DatError& error) {
   const std::string display = display_text(error);
   const std::string debug = debug_text(error);
   if (std::holds_alternative<DatError::NotFound>(error.value)) {
-    const py::object type = module_error("NotFoundError");
+    const auto type = py::reinterpret_borrow<py::object>(module_error("NotFoundError"));
     raise_object(type, type(display, debug));
   }
   if (const auto* path = std::get_if<DatError::PathError>(&error.value)) {
-    const py::object type = module_error("PathError");
+    const auto type = py::reinterpret_borrow<py::object>(module_error("PathError"));
     const py::object code =
         path->source.os_code() ? py::object(py::int_(*path->source.os_code())) : py::none();
     const py::object filename =
         py::module_::import("os").attr("fsdecode")(py::bytes(path->path.native()));
-    raise_object(type, type(display, debug, code, filename));
+    raise_object(type, type(display, debug, code, filename, path->source.message()));
   }
-  const py::object type = module_error("DatError");
+  const auto type = py::reinterpret_borrow<py::object>(module_error("DatError"));
   raise_object(type, type(display, debug));
 }
 
 void raise_parse(const ParseError& error) {
-  const py::object type = module_error("ParseError");
+  const auto type = py::reinterpret_borrow<py::object>(module_error("ParseError"));
   raise_object(type, type(display_text(error), debug_text(error)));
+}
+
+std::int32_t to_i32(const py::object& value, std::string_view what) {
+  if (!PyLong_Check(value.ptr())) {
+    throw py::type_error(std::string(what) + " must be an int, not " +
+                         std::string(py::str(value.get_type().attr("__name__"))));
+  }
+  int overflow = 0;
+  const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow == 0 && number >= INT32_MIN && number <= INT32_MAX) {
+    return static_cast<std::int32_t>(number);
+  }
+  const std::string message =
+      std::string(what) + " must be a signed 32-bit int, not " + std::string(py::str(value));
+  PyErr_SetString(PyExc_OverflowError, message.c_str());
+  throw py::error_already_set();
 }
 
 std::optional<std::uint32_t> id_if_in_range(const py::object& value) {

@@ -21,6 +21,7 @@ void define_errors(pybind11::module_& m);
 // An argument that must be an unsigned 32-bit integer: OverflowError when it
 // is out of range, TypeError when it is no integer.
 std::uint32_t to_u32(const pybind11::object& value, std::string_view what);
+std::int32_t to_i32(const pybind11::object& value, std::string_view what);
 // The same, but none for an integer out of range or a non-integer.
 std::optional<std::uint32_t> id_if_in_range(const pybind11::object& value);
 

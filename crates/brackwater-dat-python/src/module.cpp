@@ -8,6 +8,7 @@
 #include <bit>
 #include <brackwater_dat/brackwater_dat.hpp>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -57,8 +58,10 @@ class PyDatabase {
 
   static PyDatabase open(const py::object& path) {
     // os.fsencode takes str and os.PathLike and gives the bytes the system sees.
-    const std::filesystem::path native =
-        py::cast<std::string>(py::module_::import("os").attr("fsencode")(path));
+    const auto encoded = py::cast<std::string>(py::module_::import("os").attr("fsencode")(path));
+    // The system would stop at a NUL and open another file; Python's open refuses too.
+    if (encoded.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+    const std::filesystem::path native = encoded;
     auto db = [&] {
       py::gil_scoped_release released;
       return DatDatabase::open(native);
@@ -149,6 +152,18 @@ class PySoundTable {
     return out;
   }
 
+  bool operator==(const PySoundTable& other) const {
+    return id() == other.id() && hash_key() == other.hash_key() && hashes().equal(other.hashes()) &&
+           sounds().equal(other.sounds());
+  }
+
+  std::string repr() const {
+    char text[96];
+    std::snprintf(text, sizeof text, "SoundTable(id=0x%08X, hash_key=%d, %zu hashes, %zu sounds)",
+                  id(), hash_key(), table_.hashes().size(), table_.sounds().size());
+    return text;
+  }
+
   py::object resolve_sound(const py::object& kind) const {
     const auto wave = table_.resolve_sound(to_u32(kind, "sound kind"));
     if (!wave) return py::none();
@@ -199,16 +214,23 @@ PYBIND11_MODULE(brackwater_dat, m) {
                              "dict: key -> (w0, w1, w2), the hash records' words.")
       .def_property_readonly("sounds", &PySoundTable::sounds, "dict: sound kind -> SoundData.")
       .def("resolve_sound", &PySoundTable::resolve_sound, py::arg("kind"),
-           "The wave of the kind's first entry, or None.");
+           "The wave of the kind's first entry, or None.")
+      .def("__eq__",
+           [](const PySoundTable& a, const py::object& b) -> py::object {
+             if (!py::isinstance<PySoundTable>(b)) {
+               return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+             }
+             return py::bool_(a == b.cast<const PySoundTable&>());
+           })
+      .def("__hash__",
+           [](const PySoundTable& t) { return py::hash(py::make_tuple(t.id(), t.hash_key())); })
+      .def("__repr__", &PySoundTable::repr);
 
   m.def(
       "decompress_lrs",
       [](const py::object& data) {
         auto out = bw::utils::try_decompress_lrs(BufferView(data).bytes());
-        if (!out) {
-          PyErr_NoMemory();
-          throw py::error_already_set();
-        }
+        if (!out) raise(bw::DatError{bw::DatError::Io{out.error()}});
         return to_bytes(*out);
       },
       py::arg("data"), "Decodes an LRS payload (a length prefix, then the token stream).");

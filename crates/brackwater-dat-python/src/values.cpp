@@ -4,9 +4,13 @@
 #include <pybind11/stl.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
+
+#include "errors.hpp"
 
 namespace py = pybind11;
 
@@ -28,6 +32,10 @@ double widen(float value) {
 
 // The reverse of widen, for SoundEntry values made in Python.
 float narrow(double value) {
+  if (std::isfinite(value) && std::abs(value) > std::numeric_limits<float>::max()) {
+    PyErr_SetString(PyExc_OverflowError, "a float field holds a 32-bit float");
+    throw py::error_already_set();
+  }
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
   if ((bits & 0x7FF0000000000000ull) != 0x7FF0000000000000ull ||
       (bits & 0x000FFFFFFFFFFFFFull) == 0) {
@@ -129,9 +137,11 @@ void define_values(py::module_& m) {
       });
 
   py::class_<SoundEntry>(m, "SoundEntry", "One weighted reference from a sound kind to a wave.")
-      .def(py::init([](std::uint32_t wave_did, double priority, double probability, double volume) {
-             return SoundEntry{wave_did, narrow(priority), narrow(probability), narrow(volume)};
-           }),
+      .def(py::init(
+               [](const py::object& wave_did, double priority, double probability, double volume) {
+                 return SoundEntry{to_u32(wave_did, "wave_did"), narrow(priority),
+                                   narrow(probability), narrow(volume)};
+               }),
            py::arg("wave_did"), py::arg("priority"), py::arg("probability"), py::arg("volume"))
       .def_readonly("wave_did", &SoundEntry::wave_did)
       .def_property_readonly("priority", [](const SoundEntry& e) { return widen(e.priority); })
@@ -148,8 +158,8 @@ void define_values(py::module_& m) {
       .def("__repr__", &entry_repr);
 
   py::class_<SoundData>(m, "SoundData", "A sound kind's entries, in payload order, and unknown.")
-      .def(py::init([](std::vector<SoundEntry> entries, std::int32_t unknown) {
-             return SoundData{std::move(entries), unknown};
+      .def(py::init([](std::vector<SoundEntry> entries, const py::object& unknown) {
+             return SoundData{std::move(entries), to_i32(unknown, "unknown")};
            }),
            py::arg("entries"), py::arg("unknown"))
       .def_property_readonly("entries",

@@ -117,6 +117,7 @@ def test_missing_path_is_a_path_error_and_an_os_error(tmp_path):
     error = raised.value
     assert isinstance(error, OSError) and isinstance(error, bw.DatError)
     assert error.errno == 2
+    assert error.strerror == "No such file or directory"
     assert error.filename == str(missing)
     assert str(error) == f"cannot open {missing}: No such file or directory (os error 2)"
     assert error.debug_text.startswith('PathError { path: "')
@@ -156,6 +157,11 @@ def test_ids_outside_32_bits_never_wrap(db, bad, error):
         with pytest.raises(error):
             call(bad)
     assert bad not in db
+
+
+def test_a_path_with_a_nul_byte_is_refused_not_cut_short(archive_path):
+    with pytest.raises(ValueError):
+        bw.DatDatabase.open(str(archive_path) + "\0.ignored")
 
 
 def test_from_bytes_refuses_what_is_not_bytes_like():

@@ -107,6 +107,19 @@ def test_unpack_errors_and_arguments():
         table.resolve_sound("0x58")
 
 
+def test_tables_compare_by_value_and_values_refuse_what_does_not_fit(tables, archive_path):
+    again = bw.SoundTable.unpack(bw.DatDatabase.open(archive_path).get_file(0x20000001))
+    assert again == tables[0x20000001] and again != tables[0x200000A8]
+    assert repr(again).startswith("SoundTable(id=0x20000001, ")
+    for bad in (-1, 1 << 32):
+        with pytest.raises(OverflowError):
+            bw.SoundEntry(bad, 0.0, 0.0, 0.0)
+    with pytest.raises(OverflowError):
+        bw.SoundEntry(1, 1e300, 0.0, 0.0)
+    with pytest.raises(OverflowError):
+        bw.SoundData([], 1 << 31)
+
+
 def test_decompress_lrs():
     assert bw.decompress_lrs(bytes([6, 0, 0, 0, 0x40, 0x61, 0x01, 0x03])) == b"a" * 6
     assert bw.decompress_lrs(b"ab") == b"ab"

@@ -21,7 +21,7 @@ async function moduleBytes(source) {
   if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) return source;
   const url = source === undefined ? new URL("./brackwater_dat.wasm", import.meta.url)
                                    : new URL(source, import.meta.url);
-  if (url.protocol === "file:") {
+  if (url.protocol === "file:" && globalThis.process?.versions?.node) {
     const { readFile } = await import("node:fs/promises");
     return readFile(url);
   }
@@ -82,10 +82,17 @@ export async function load(bytesOrUrl) {
                                            systemImports(module, () => instance.exports.memory));
   const w = instance.exports;
   w._initialize?.();
+  // Addresses come back as signed 32-bit numbers; read them as unsigned.
+  const address = (pointer) => pointer >>> 0;
+  const scratchWord = () => {
+    const pointer = address(w.bw_malloc(4));
+    if (pointer === 0) throw new DatError("out of memory", "OutOfMemory");
+    return pointer;
+  };
 
   const view = () => new DataView(w.memory.buffer);
   const text = (pointer) => {
-    const bytes = new Uint8Array(w.memory.buffer, pointer);
+    const bytes = new Uint8Array(w.memory.buffer, address(pointer));
     return new TextDecoder().decode(bytes.subarray(0, bytes.indexOf(0)));
   };
   const lastError = () => new DatError(text(w.bw_error_display()), text(w.bw_error_debug()),
@@ -93,32 +100,38 @@ export async function load(bytesOrUrl) {
 
   // Copies `bytes` into the module's memory; the caller frees the pointer.
   const copyIn = (bytes) => {
-    const pointer = w.bw_malloc(bytes.length);
+    const pointer = address(w.bw_malloc(bytes.length));
     if (pointer === 0) throw new DatError("out of memory", "OutOfMemory");
     new Uint8Array(w.memory.buffer, pointer, bytes.length).set(bytes);
     return pointer;
   };
   // Runs `call(lengthPointer)`, which returns fresh bytes or 0, and copies them out.
   const bytesOut = (call) => {
-    const lengthPointer = w.bw_malloc(4);
+    const lengthPointer = scratchWord();
     try {
-      const pointer = call(lengthPointer);
+      const pointer = address(call(lengthPointer));
       if (pointer === 0) throw lastError();
-      const length = view().getUint32(lengthPointer, true);
-      const out = new Uint8Array(w.memory.buffer, pointer, length).slice();
-      w.bw_free(pointer);
-      return out;
+      try {
+        const length = view().getUint32(lengthPointer, true);
+        return new Uint8Array(w.memory.buffer, pointer, length).slice();
+      } finally {
+        w.bw_free(pointer);
+      }
     } finally {
       w.bw_free(lengthPointer);
     }
   };
 
+  // Only this module makes archives and tables, from handles it owns.
+  const token = Symbol("brackwater_dat");
+
   class Archive {
     #handle;
-    constructor(handle) {
+    constructor(handle, key) {
+      if (key !== token) throw new TypeError("use openArchive to open an archive");
       this.#handle = handle;
       const v = view();
-      const at = w.bw_header(handle);
+      const at = address(w.bw_header(handle));
       const header = {};
       HEADER_FIELDS.forEach((name, i) => { header[name] = v.getUint32(at + 4 * i, true); });
       header.versionString = new Uint8Array(w.memory.buffer, at + 60, 16).slice();
@@ -134,7 +147,7 @@ export async function load(bytesOrUrl) {
     entries() {
       const handle = this.#open();
       const count = w.bw_size(handle);
-      const at = w.bw_entries(handle);
+      const at = address(w.bw_entries(handle));
       const v = view();
       const entries = new Array(count);
       for (let i = 0; i < count; ++i) {
@@ -168,28 +181,29 @@ export async function load(bytesOrUrl) {
   class SoundTable {
     static unpack(bytes) {
       const input = copyIn(checkBytes(bytes, "bytes"));
-      const handle = w.bw_sound_unpack(input, bytes.length);
+      const handle = address(w.bw_sound_unpack(input, bytes.length));
       w.bw_free(input);
       if (handle === 0) throw lastError();
       try {
-        return new SoundTable(handle);
+        return new SoundTable(handle, token);
       } finally {
         w.bw_sound_free(handle);
       }
     }
     #resolved = new Map();
-    constructor(handle) {
+    constructor(handle, key) {
+      if (key !== token) throw new TypeError("use SoundTable.unpack to decode a table");
       this.id = w.bw_sound_id(handle) >>> 0;
       this.hashKey = w.bw_sound_hash_key(handle);
       this.hashCount = w.bw_sound_hash_count(handle);
       this.sounds = new Map();
-      const scratch = w.bw_malloc(4);
+      const scratch = scratchWord();
       try {
         const count = w.bw_sound_kind_count(handle);
-        const kinds = w.bw_sound_kinds(handle);
+        const kinds = address(w.bw_sound_kinds(handle));
         for (let i = 0; i < count; ++i) {
           const kind = view().getUint32(kinds + 4 * i, true);
-          const at = w.bw_sound_entries(handle, kind, scratch);
+          const at = address(w.bw_sound_entries(handle, kind, scratch));
           const v = view();
           const entries = [];
           for (let k = 0, n = v.getUint32(scratch, true); k < n; ++k) {
@@ -215,9 +229,9 @@ export async function load(bytesOrUrl) {
     SoundTable,
     openArchive(bytes) {
       const pointer = copyIn(checkBytes(bytes, "bytes"));
-      const handle = w.bw_open(pointer, bytes.length);  // takes the copy
+      const handle = address(w.bw_open(pointer, bytes.length));  // takes the copy
       if (handle === 0) throw lastError();
-      return new Archive(handle);
+      return new Archive(handle, token);
     },
     decompressLrs(bytes) {
       const input = copyIn(checkBytes(bytes, "bytes"));

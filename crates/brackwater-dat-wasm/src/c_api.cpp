@@ -62,6 +62,31 @@ std::uint8_t* hand_over(Result<Bytes>&& bytes, std::uint32_t* length) {
   return hand_over(*bytes, length);
 }
 
+// The archive's bytes where JavaScript copied them, owned from then on:
+// opening keeps them instead of a second copy.
+class CopiedBytes final : public Source {
+ public:
+  CopiedBytes(std::uint8_t* bytes, std::uint32_t length) noexcept
+      : bytes_(bytes), length_(length) {}
+  ~CopiedBytes() override { std::free(bytes_); }
+  CopiedBytes(const CopiedBytes&) = delete;
+  CopiedBytes& operator=(const CopiedBytes&) = delete;
+
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
+                                              std::span<std::uint8_t> buffer) const override {
+    if (offset >= length_) return 0;
+    const auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length_ - offset));
+    std::memcpy(buffer.data(), bytes_ + offset, count);
+    return count;
+  }
+  std::expected<std::uint64_t, IoError> length() const override { return length_; }
+
+ private:
+  std::uint8_t* bytes_;
+  std::uint32_t length_;
+};
+
 // An open archive and its entries sorted by id, made once when asked for.
 struct Archive {
   DatDatabase db;
@@ -87,9 +112,7 @@ BW_EXPORT(bw_error_not_found) int bw_error_not_found() { return last_error.not_f
 
 // Takes ownership of `bytes` (from bw_malloc) whatever happens.
 BW_EXPORT(bw_open) Archive* bw_open(std::uint8_t* bytes, std::uint32_t length) {
-  Bytes archive(bytes, bytes + length);
-  std::free(bytes);
-  auto db = DatDatabase::open_memory(std::move(archive));
+  auto db = DatDatabase::open_source(std::make_unique<CopiedBytes>(bytes, length));
   if (!db) {
     remember(db.error());
     return nullptr;

@@ -110,6 +110,13 @@ test("failures throw DatError with the display and debug texts", () => {
     error.message === "failed to fill whole buffer while parsing field 'block_size' in DatHeader" &&
     error.debugText.startsWith("BinRead(failed to fill whole buffer\n While parsing field 'block_size'"));
 
+  // A root node past the end of the data: a read error.
+  const rootPastTheEnd = tinyArchive();
+  new DataView(rootPastTheEnd.buffer).setUint32(0x160, 0x7FFFFF00, true);
+  assert.throws(() => bw.openArchive(rootPastTheEnd), (error) =>
+    error instanceof bw.DatError && error.message === "read failed: failed to fill whole buffer" &&
+    error.debugText === 'Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" })');
+
   const truncated = bw.openArchive(new Uint8Array(readFileSync(process.env.BRACKWATER_TRUNCATED_ARCHIVE)));
   assert.throws(() => bw.SoundTable.unpack(truncated.getFile(0x20000001)), (error) =>
     error instanceof bw.DatError && error.message === "failed to fill whole buffer");
@@ -135,6 +142,11 @@ test("arguments that are not unsigned 32-bit integers are refused", () => {
   }
   assert.throws(() => bw.openArchive([1, 2, 3]), TypeError);
   assert.throws(() => bw.SoundTable.unpack("table"), TypeError);
+  assert.throws(() => bw.decompressLrs(new ArrayBuffer(8)), TypeError);
+  const table = bw.SoundTable.unpack(new Uint8Array(16));
+  assert.throws(() => table.resolveSound(-1), RangeError);
+  assert.throws(() => table.resolveSound("0x58"), TypeError);
+  assert.throws(() => new bw.SoundTable(0, undefined), TypeError);
   assert.equal(new TextDecoder().decode(archive.getFile(0x0A000001)), "hello");
   archive.close();
 });
@@ -157,8 +169,11 @@ test("ten thousand rounds of opening, reading, closing and unpacking keep memory
   const round = () => {
     const a = bw.openArchive(tiny);
     a.getFile(0x0A000001);
+    a.readFileData(0xC00, 100);
+    assert.throws(() => a.getFile(0x0A000002), bw.DatError);
     a.entries();
     a.close();
+    bw.decompressLrs(table.subarray(0, 64));
     bw.SoundTable.unpack(table);
     assert.throws(() => bw.SoundTable.unpack(table.subarray(0, 20)));
   };

@@ -95,8 +95,9 @@ std::expected<std::uint32_t, IoError> BlockChain::read_block(std::uint32_t block
 // then checks the links one by one. The blocks up to the first link that
 // breaks the run were read exactly as block-by-block reads would have read
 // them; what was read for the blocks after it is overwritten by the chain's
-// real blocks. Declines, having changed nothing, where the run would meet the
-// end of the data or an error: then the exact reads decide.
+// real blocks. Declines where the run would meet the end of the data or an
+// error; `at` then says how far the checked links got, and the exact reads
+// take over from there and decide.
 BlockChain::RunResult BlockChain::read_run(Position& at, std::uint32_t limit, Bytes& out) const {
   const std::uint32_t capacity = block_size_ - 4;
   const std::uint64_t start = at.block;
@@ -171,7 +172,7 @@ Result<void> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Byt
   // and doubling while the links keep to the next block; after a link that
   // breaks a run, blocks are read one by one until one links to the block
   // right after it. A scattered chain so costs about what reading it block
-  // by block does, plus one block read ahead.
+  // by block does, plus the first run's blocks read ahead.
   Position at{first_block, 0, size};
   std::uint32_t limit = 4;
   for (;;) {

@@ -6,7 +6,7 @@ set(build "${WORK_DIR}/client_source_nonconforming")
 file(REMOVE_RECURSE "${build}")
 
 run_or_fail("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${build}" ${nested_configure_args}
-            -DBUILD_TESTING=OFF "-DBRACKWATER_CLIENT_SOURCE=${CLIENT_SOURCE}")
+            -DBRACKWATER_PYTHON=OFF "-DBRACKWATER_CLIENT_SOURCE=${CLIENT_SOURCE}")
 run_or_fail("${CMAKE_COMMAND}" --build "${build}" --target resolve_sound_parity)
 
 execute_process(COMMAND "${build}/bin/resolve_sound_parity" --exact

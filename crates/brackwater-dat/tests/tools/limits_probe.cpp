@@ -4,8 +4,9 @@
 //   limits_probe SCENARIO   ->   "<outcome>\nelapsed_ms <N>\npeak_rss_kib <M>\n"
 //
 // Scenarios: huge-file-size, lrs-huge-prefix, sound-table-huge-count,
-// cyclic-tree, deep-tree, zero-capacity-loop, and lrs-out-of-memory, which
-// runs under an address-space limit that its output cannot fit in.
+// cyclic-tree, deep-tree, zero-capacity-loop, and lrs-out-of-memory and
+// chain-out-of-memory, which run under an address-space limit that an LRS
+// output or a chain buffer cannot fit in.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,6 +25,16 @@ using namespace brackwater_dat;
 using namespace brackwater_dat::test_support;
 
 namespace {
+
+// Lets the process map `room` bytes more than it has mapped now.
+void limit_address_space(std::size_t room) {
+  std::ifstream status("/proc/self/statm");
+  std::size_t pages = 0;
+  status >> pages;
+  const rlim_t limit = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + room;
+  const rlimit address_space{limit, limit};
+  ::setrlimit(RLIMIT_AS, &address_space);
+}
 
 std::string open_and_read(const ArchiveBuilder& builder, std::uint32_t id) {
   const auto db = DatDatabase::open_memory(builder.image());
@@ -114,13 +125,32 @@ std::string run(const std::string& scenario) {
     std::filesystem::remove(path);
     if (!db) return debug_text(db.error());
     // Room for the stored bytes, not for what they claim to decode to.
-    std::ifstream status("/proc/self/statm");
-    std::size_t pages = 0;
-    status >> pages;
-    const rlim_t limit = pages * ::sysconf(_SC_PAGESIZE) + (48u << 20);
-    const rlimit address_space{limit, limit};
-    if (::setrlimit(RLIMIT_AS, &address_space) != 0) return "setrlimit failed";
+    limit_address_space(48u << 20);
     const auto data = db->get_file(1);
+    return data ? "ok " + std::to_string(data->size()) + " bytes" : debug_text(data.error());
+  }
+  if (scenario == "chain-out-of-memory") {
+    // A stored file of 96 MiB, its chain one block whose zero link reads on
+    // over a sparse file, under an address-space limit it cannot fit in.
+    constexpr std::uint32_t kSize = 96u << 20;
+    ArchiveBuilder builder;
+    const std::uint32_t block = builder.allocate_block();
+    const DatFileEntry entry{
+        .bit_flags = 0, .id = 1, .offset = block, .size = kSize, .timestamp = 0, .version = 0};
+    builder.header().root_offset =
+        builder.store_node(NodeSpec{.children = {}, .entries = {entry}, .count = {}});
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("limits-probe-" + std::to_string(::getpid()) + ".dat");
+    builder.write(path);
+    std::filesystem::resize_file(path, std::uint64_t{block} + 4 + kSize);
+    const auto db = DatDatabase::open(path);
+    if (!db) {
+      std::filesystem::remove(path);
+      return debug_text(db.error());
+    }
+    limit_address_space(48u << 20);
+    const auto data = db->get_file(1);
+    std::filesystem::remove(path);
     return data ? "ok " + std::to_string(data->size()) + " bytes" : debug_text(data.error());
   }
   return "unknown scenario";

@@ -14,7 +14,6 @@
 
 #include "support/archive_builder.hpp"
 #include "support/read_every_file.hpp"
-#include "support/synthetic_retail.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -117,23 +116,6 @@ TEST_F(FileSourceFaults, EachBlockCostsOneRead) {
     calls = 0;
     ASSERT_TRUE(db->read_file_data(first, size).has_value());
     EXPECT_EQ(calls.load(), reads) << size;
-  }
-}
-
-TEST_F(FileSourceFaults, SyntheticRetailArchiveReadsTheSameUnderFaults) {
-  const auto retail = test_support::build_synthetic_retail(test_support::RetailVariant::Good);
-  const auto path = *dir_ / "retail.dat";
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(retail.image.data()),
-             static_cast<std::streamsize>(retail.image.size()));
-  auto read_retail = [&] { return test_support::read_every_file(DatDatabase::open(path)); };
-  const auto expected = read_retail();
-  ASSERT_GT(expected.files.size(), 300u);
-  for (Fault mode : {Fault::InterruptAndOneByte, Fault::Interrupt}) {
-    fault = mode;
-    const auto got = read_retail();
-    fault = Fault::None;
-    EXPECT_EQ(got, expected) << static_cast<int>(mode);
   }
 }
 

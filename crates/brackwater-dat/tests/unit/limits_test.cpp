@@ -53,12 +53,15 @@ INSTANTIATE_TEST_SUITE_P(
 // An address-space limit is no limit under the sanitizers, which reserve
 // terabytes up front.
 #if !BRACKWATER_SANITIZED
-INSTANTIATE_TEST_SUITE_P(OutOfMemory, ResourceLimits,
-                         ::testing::Values(LimitCase{
-                             "lrs-out-of-memory",
-                             "Io(Error { kind: OutOfMemory, message: \"cannot allocate "
-                             "106954787 bytes\" })"}),
-                         scenario_name);
+INSTANTIATE_TEST_SUITE_P(
+    OutOfMemory, ResourceLimits,
+    ::testing::Values(LimitCase{"lrs-out-of-memory",
+                                "Io(Error { kind: OutOfMemory, message: \"cannot allocate "
+                                "106954787 bytes\" })"},
+                      LimitCase{"chain-out-of-memory",
+                                "Io(Error { kind: OutOfMemory, message: \"cannot allocate "
+                                "100663296 bytes\" })"}),
+    scenario_name);
 #endif
 
 }  // namespace
