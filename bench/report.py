@@ -13,6 +13,7 @@ def main(path):
         data = json.load(f)
     runs = {}
     for b in data["benchmarks"]:
+        b["run_name"] = b["run_name"].split("/iterations:")[0]
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
             runs[b["run_name"]] = b
         elif b.get("run_type") == "iteration" and b.get("repetitions", 1) <= 1:

@@ -26,7 +26,9 @@ Directory::const_iterator Directory::find(std::uint32_t id) const noexcept {
 
 void Directory::insert_or_assign(std::uint32_t id, const DatFileEntry& entry) {
   // At most half full, so probes stay short.
-  if (2 * (entries_.size() + 1) > index_.size()) grow();
+  if (2 * (entries_.size() + 1) > index_.size()) {
+    rehash(index_.empty() ? kFirstIndexSize : 2 * index_.size());
+  }
   const std::size_t mask = index_.size() - 1;
   for (std::size_t slot = slot_of(id);; slot = (slot + 1) & mask) {
     Slot& probe = index_[slot];
@@ -42,8 +44,14 @@ void Directory::insert_or_assign(std::uint32_t id, const DatFileEntry& entry) {
   }
 }
 
-void Directory::grow() {
-  const std::size_t size = index_.empty() ? kFirstIndexSize : 2 * index_.size();
+void Directory::reserve(std::size_t count) {
+  entries_.reserve(count);
+  std::size_t slots = kFirstIndexSize;
+  while (slots < 2 * count) slots *= 2;
+  if (slots > index_.size()) rehash(slots);
+}
+
+void Directory::rehash(std::size_t size) {
   index_.assign(size, Slot{0, kEmpty});
   shift_ = 32 - static_cast<unsigned>(std::countr_zero(size));
   const std::size_t mask = size - 1;

@@ -14,8 +14,11 @@ namespace brackwater_dat {
 // children are read, and a child's subtree before its next sibling. The walk
 // keeps its own stack, so depth costs no call stack, and refuses a node
 // reached twice, which no real tree has and which would otherwise loop.
+// Entries are gathered in walk order first and indexed once at the end, with
+// the index sized for all of them: growing it node by node cost more than
+// the walk.
 Result<Directory> load_directory(const BlockChain& chain, std::uint32_t root_offset) {
-  Directory directory;
+  std::vector<DatFileEntry> found;
   std::vector<std::uint32_t> pending;
   if (root_offset != 0) pending.push_back(root_offset);
   std::unordered_set<std::uint32_t> visited;
@@ -38,9 +41,7 @@ Result<Directory> load_directory(const BlockChain& chain, std::uint32_t root_off
     for (std::uint32_t k = 0; k < count; ++k) {
       auto entry = node.entry(k);
       if (!entry) return std::unexpected(DatError{DatError::BinRead{std::move(entry.error())}});
-      if (auto added =
-              allocation::guarded(0, [&] { directory.insert_or_assign(entry->id, *entry); });
-          !added) {
+      if (auto added = allocation::guarded(0, [&] { found.push_back(*entry); }); !added) {
         return io_error(added.error());
       }
     }
@@ -55,6 +56,12 @@ Result<Directory> load_directory(const BlockChain& chain, std::uint32_t root_off
       }
     }
   }
+  Directory directory;
+  const auto indexed = allocation::guarded(found.size() * 48, [&] {
+    directory.reserve(found.size());
+    for (const DatFileEntry& entry : found) directory.insert_or_assign(entry.id, entry);
+  });
+  if (!indexed) return io_error(indexed.error());
   return directory;
 }
 

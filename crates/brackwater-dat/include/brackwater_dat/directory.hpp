@@ -34,6 +34,9 @@ class Directory {
   // Adds the entry under `id`, or replaces the one already there.
   void insert_or_assign(std::uint32_t id, const DatFileEntry& entry);
 
+  // Makes room for `count` entries, so that inserting them grows nothing.
+  void reserve(std::size_t count);
+
  private:
   static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
   struct Slot {
@@ -42,7 +45,7 @@ class Directory {
   };
 
   std::size_t slot_of(std::uint32_t id) const noexcept;
-  void grow();
+  void rehash(std::size_t slots);
 
   std::vector<value_type> entries_;
   std::vector<Slot> index_;
