@@ -119,16 +119,28 @@ Bytes random_image(std::mt19937& random, std::uint32_t block_size) {
   return image;
 }
 
+// Random bytes with random chains planted in them; the header is written
+// last, as chains may have run over it.
+struct Planted {
+  Bytes image;
+  std::vector<ChainRead> reads;
+};
+
+Planted planted_archive(std::mt19937& random, std::uint32_t block_size) {
+  Planted planted{random_image(random, block_size), {}};
+  planted.reads = plant_chains(planted.image, 0, block_size, planted.image.size(), random);
+  put_u32(planted.image, 0x144, block_size);
+  put_u32(planted.image, 0x160, 0);
+  return planted;
+}
+
 class ChainDifferential : public ArchiveTest {};
 
 TEST_F(ChainDifferential, MemoryAndFileReadLikeTheOneBlockAtATimeForm) {
   std::mt19937 random(2024);
   for (int round = 0; round < 160; ++round) {
     const std::uint32_t block_size = kBlockSizes[round % std::size(kBlockSizes)];
-    Bytes image = random_image(random, block_size);
-    const auto reads = plant_chains(image, 0, block_size, image.size(), random);
-    put_u32(image, 0x144, block_size);
-    put_u32(image, 0x160, 0);
+    const auto [image, reads] = planted_archive(random, block_size);
     write_bytes(path(), image);
     const auto in_memory = DatDatabase::open_memory(image);
     const auto in_file = DatDatabase::open(path());
@@ -146,10 +158,7 @@ TEST_F(ChainDifferential, PoisonedRangesFailAsTheOneBlockAtATimeFormWould) {
   std::mt19937 random(77);
   for (int round = 0; round < 160; ++round) {
     const std::uint32_t block_size = kBlockSizes[round % std::size(kBlockSizes)];
-    Bytes image = random_image(random, block_size);
-    const auto reads = plant_chains(image, 0, block_size, image.size(), random);
-    put_u32(image, 0x144, block_size);
-    put_u32(image, 0x160, 0);
+    const auto [image, reads] = planted_archive(random, block_size);
     auto plan = std::make_shared<FaultPlan>();
     plan->poison_begin = 0x190 + random() % (image.size() - 0x190);
     plan->poison_end = plan->poison_begin + 1 + random() % 300;
