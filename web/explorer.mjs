@@ -181,6 +181,7 @@ async function main() {
     const row = event.target.closest("tr[data-id]");
     if (row) showFile(Number(row.dataset.id));
   });
+  setStatus("no archive open");
 
   const params = new URLSearchParams(location.search);
   if (params.has("archive")) {
