@@ -49,6 +49,26 @@ inline void copy_wide(std::uint8_t* data, std::size_t at, std::size_t distance, 
   for (std::size_t done = 0; done < count; done += 8) std::memcpy(to + done, from + done, 8);
 }
 
+// A group of eight tokens reads at most 16 bytes after its flags (and a
+// literal's 17-byte copy up to 17 past its own) and yields at most 8 * 17
+// bytes, the last of which may be copied wide.
+constexpr std::size_t kGroupStream = 16;
+constexpr std::size_t kGroupRoom = 7 * kLongestReference + kWidest;
+
+// Copies one back-reference of `count` bytes at `at`; the output has room for
+// a wide copy when `wide_room`.
+inline void copy_reference(std::uint8_t* data, std::size_t at, std::size_t distance,
+                           std::size_t count, bool wide_room) {
+  if (distance >= 8 && at >= distance && wide_room) {
+    copy_wide(data, at, distance, count);
+  } else if (distance < 8 && at >= distance) {
+    // A short repeating pattern: a reference is at most 17 bytes.
+    for (std::size_t k = 0; k < count; ++k) data[at + k] = data[at + k - distance];
+  } else {
+    copy_back_reference(data, at, distance, count);
+  }
+}
+
 // Decodes the token stream into `data`, which has `room` for every byte it
 // can yield, and returns how many bytes it wrote, at most `limit`.
 std::size_t decode(const std::uint8_t* stream, std::size_t length, std::size_t limit,
@@ -57,6 +77,31 @@ std::size_t decode(const std::uint8_t* stream, std::size_t length, std::size_t l
   std::size_t i = 0;
   while (i < length) {
     unsigned flags = stream[i++];
+    // Where a whole group fits in both the stream and the output (room never
+    // exceeds limit), its tokens need no end checks. Each copies 17 bytes
+    // from its source, a literal's from the stream and a far reference's
+    // from the output, so its flag picks only the source and the advance,
+    // not a branch that the data decides.
+    if (flags != 0 && length - i >= kGroupStream + kLongestReference && room - n >= kGroupRoom) {
+      for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
+        const bool reference = (flags & mask) != 0;
+        const std::size_t distance = stream[i] | std::size_t(stream[i + 1] >> 4) << 8;
+        const std::size_t count = (stream[i + 1] & 0x0F) + 2;
+        if (reference && (distance < 16 || n < distance)) {
+          if (distance == 0 || n == 0) return n;
+          copy_reference(data, n, distance, count, true);
+          n += count;
+          i += 2;
+          continue;
+        }
+        const std::uint8_t* from = reference ? data + n - distance : stream + i;
+        std::memcpy(data + n, from, 16);
+        data[n + 16] = from[16];
+        n += reference ? count : 1;
+        i += reference ? 2 : 1;
+      }
+      continue;
+    }
     // Groups of eight literals, the common case of data that does not
     // compress, copied while they last.
     while (flags == 0 && length - i >= 8 && limit - n >= 8) {
@@ -87,11 +132,7 @@ std::size_t decode(const std::uint8_t* stream, std::size_t length, std::size_t l
         // nothing to copy and ends it too.
         if (distance == 0 || n == 0) return n;
         const std::size_t copied = std::min(count, limit - n);
-        if (distance >= 8 && n >= distance && room - n >= kWidest) {
-          copy_wide(data, n, distance, copied);
-        } else {
-          copy_back_reference(data, n, distance, copied);
-        }
+        copy_reference(data, n, distance, copied, room - n >= kWidest);
         n += copied;
         i += 2;
       } else {

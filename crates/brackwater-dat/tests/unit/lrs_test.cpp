@@ -115,4 +115,66 @@ TEST(Lrs, MatchesTheByteAtATimeDecoderOnArbitraryStreams) {
   }
 }
 
+// Long streams of well-formed tokens, drawn so that every decoding path is
+// taken many times: runs of all-literal groups, groups of mixed tokens with
+// far and near references, references reaching before the output's start,
+// an early end marker, and length prefixes shorter and longer than the
+// stream yields.
+struct TokenMix {
+  const char* name;
+  unsigned literal_percent;  // chance that a token is a literal
+  unsigned far_percent;      // chance that a reference's distance is 8 or more
+  unsigned end_permille;     // chance that a reference is the end marker
+  friend void PrintTo(const TokenMix& mix, std::ostream* os) { *os << mix.name; }
+};
+
+class LrsTokenStreams : public ::testing::TestWithParam<TokenMix> {};
+
+TEST_P(LrsTokenStreams, DecodeAsTheByteAtATimeDecoderDoes) {
+  const TokenMix mix = GetParam();
+  std::mt19937 random(mix.literal_percent * 131 + mix.far_percent);
+  for (int round = 0; round < 400; ++round) {
+    Bytes stream;
+    const std::size_t groups = 1 + random() % 120;
+    std::size_t yielded = 0;
+    for (std::size_t g = 0; g < groups; ++g) {
+      const std::size_t flags_at = stream.size();
+      stream.push_back(0);
+      for (unsigned bit = 0; bit < 8; ++bit) {
+        if (random() % 100 < mix.literal_percent) {
+          stream.push_back(static_cast<std::uint8_t>(random()));
+          yielded += 1;
+          continue;
+        }
+        stream[flags_at] |= static_cast<std::uint8_t>(0x80 >> bit);
+        std::size_t distance =
+            random() % 100 < mix.far_percent ? 8 + random() % 4088 : 1 + random() % 7;
+        if (random() % 1000 < mix.end_permille) distance = 0;
+        const std::size_t count_code = random() % 16;
+        stream.push_back(static_cast<std::uint8_t>(distance));
+        stream.push_back(static_cast<std::uint8_t>((distance >> 8) << 4 | count_code));
+        yielded += count_code + 2;
+      }
+    }
+    // The exact size, a cut, and a prefix that promises more than the stream.
+    const std::size_t limits[] = {yielded, random() % (yielded + 1), yielded + 1 + random() % 64};
+    for (std::size_t limit : limits) {
+      Bytes input = {static_cast<std::uint8_t>(limit), static_cast<std::uint8_t>(limit >> 8),
+                     static_cast<std::uint8_t>(limit >> 16), 0};
+      input.insert(input.end(), stream.begin(), stream.end());
+      ASSERT_EQ(decompress_lrs(input), decompress_lrs_reference(input))
+          << mix.name << " round " << round << " limit " << limit;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Mixes, LrsTokenStreams,
+                         ::testing::Values(TokenMix{"mostly_literals", 95, 80, 0},
+                                           TokenMix{"even", 50, 80, 2},
+                                           TokenMix{"mostly_far_references", 10, 95, 1},
+                                           TokenMix{"near_references", 30, 10, 0},
+                                           TokenMix{"all_references", 0, 50, 0},
+                                           TokenMix{"all_literals", 100, 0, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
