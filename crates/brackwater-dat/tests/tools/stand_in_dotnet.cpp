@@ -21,6 +21,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -111,6 +112,9 @@ int main(int argc, char** argv) {
   const std::string mode = env_or("STAND_IN_MODE", "agree");
   const auto loaded = load_answers(env_or("STAND_IN_ANSWERS", ""));
   if (!loaded) {
+    // The requests are taken first, as a tool that reads them would, so the
+    // caller's write never meets a pipe this process has already closed.
+    std::cin.ignore(std::numeric_limits<std::streamsize>::max());
     std::cerr << "stand-in dotnet: no answers file; set STAND_IN_ANSWERS to the synthetic "
                  "archive's answers.txt\n";
     return 66;
