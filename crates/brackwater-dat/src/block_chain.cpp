@@ -169,21 +169,29 @@ Result<void> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Byt
   }
   // Every block carries at least one byte, so the chain ends within `size`
   // blocks. Runs of adjacent blocks are read together, starting with four
-  // and doubling while the links keep to the next block; after a link that
-  // breaks a run, blocks are read one by one until one links to the block
-  // right after it. A scattered chain so costs about what reading it block
-  // by block does, plus the first run's blocks read ahead.
+  // (or one, where the hint says chains are scattered) and doubling while
+  // the links keep to the next block; after a link that breaks a run, blocks
+  // are read one by one until one links to the block right after it. A
+  // scattered chain so costs about what reading it block by block does.
   Position at{first_block, 0, size};
-  std::uint32_t limit = 4;
+  std::uint32_t limit = hint_ ? hint_->first_run() : 4;
+  bool learnt = hint_ == nullptr;
+  const auto learn = [&](bool adjacent) {
+    if (!learnt) hint_->learn(adjacent);
+    learnt = true;
+  };
   for (;;) {
     if (limit >= 2) {
       switch (read_run(at, limit, out)) {
         case RunResult::Ended:
+          if (at.written >= capacity) learn(true);  // it passed its first link
           return {};
         case RunResult::Adjacent:
+          learn(true);
           limit = std::min(2 * limit, kMaxRun);
           continue;
         case RunResult::Broken:
+          learn(at.written > capacity);
           limit = 1;
           continue;
         case RunResult::Declined:
@@ -197,7 +205,9 @@ Result<void> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Byt
     at.remaining -= chunk;
     if (at.remaining == 0) return {};
     at.written += chunk;
-    limit = *next == at.block + block_size_ ? 2 : 1;
+    const bool adjacent = *next == at.block + block_size_;
+    learn(adjacent);
+    limit = adjacent ? 2 : 1;
     at.block = *next;
   }
 }

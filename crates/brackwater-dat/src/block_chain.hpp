@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -10,13 +11,31 @@
 
 namespace brackwater_dat {
 
+// What the last chain read of an archive learnt of its layout, shared by the
+// reads of one database from any thread. Chains in one archive tend to be
+// laid out alike, all in adjacent blocks or all scattered, so a read starts
+// with a run of blocks only where its predecessor's first link kept to the
+// next block; a scattered archive then reads block by block, as exactly as
+// it can, instead of reading ahead blocks that are not the chain's.
+class RunHint {
+ public:
+  std::uint32_t first_run() const noexcept {
+    return scattered_.load(std::memory_order_relaxed) ? 1 : 4;
+  }
+  void learn(bool adjacent) noexcept { scattered_.store(!adjacent, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<bool> scattered_{false};
+};
+
 // Gathers payload bytes from chains of blocks: each block a 4-byte link to the
 // next (0 ends the chain) and block_size - 4 payload bytes. Offsets are 32-bit
 // and wrap as the archive's arithmetic does.
 class BlockChain {
  public:
-  BlockChain(const Source& source, std::uint64_t length, std::uint32_t block_size) noexcept
-      : source_(source), length_(length), block_size_(block_size) {}
+  BlockChain(const Source& source, std::uint64_t length, std::uint32_t block_size,
+             RunHint* hint = nullptr) noexcept
+      : source_(source), length_(length), block_size_(block_size), hint_(hint) {}
 
   // Exactly `size` bytes of the chain at `first_block` into `out`, whose
   // storage is reused.
@@ -44,6 +63,7 @@ class BlockChain {
   const Source& source_;
   std::uint64_t length_;
   std::uint32_t block_size_;
+  RunHint* hint_;  // none: every read starts with a run
 };
 
 }  // namespace brackwater_dat

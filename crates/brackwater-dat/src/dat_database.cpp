@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "allocation.hpp"
 #include "block_chain.hpp"
 #include "brackwater_dat/utils.hpp"
 #include "dat_header_layout.hpp"
@@ -26,11 +27,17 @@ Result<DatHeader> read_header(const Source& source) {
 }  // namespace
 
 DatDatabase::DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length,
-                         const DatHeader& header, Directory directory) noexcept
+                         const DatHeader& header, Directory directory,
+                         std::unique_ptr<RunHint> run_hint) noexcept
     : source_(std::move(source)),
       length_(length),
       header_(header),
-      directory_(std::move(directory)) {}
+      directory_(std::move(directory)),
+      run_hint_(std::move(run_hint)) {}
+
+DatDatabase::DatDatabase(DatDatabase&&) noexcept = default;
+DatDatabase& DatDatabase::operator=(DatDatabase&&) noexcept = default;
+DatDatabase::~DatDatabase() = default;
 
 Result<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
   auto source = FileSource::open(path, kHeaderOffset);
@@ -53,13 +60,17 @@ Result<DatDatabase> DatDatabase::open_source(std::unique_ptr<Source> source) {
   auto directory =
       load_directory(BlockChain(*source, *length, header->block_size), header->root_offset);
   if (!directory) return std::unexpected(std::move(directory.error()));
-  return DatDatabase(std::move(source), *length, *header, std::move(*directory));
+  std::unique_ptr<RunHint> hint;
+  if (auto made = allocation::guarded(0, [&] { hint = std::make_unique<RunHint>(); }); !made) {
+    return io_error(made.error());
+  }
+  return DatDatabase(std::move(source), *length, *header, std::move(*directory), std::move(hint));
 }
 
 Result<Bytes> DatDatabase::read_file_data(std::uint32_t first_block, std::uint32_t size) const {
   Bytes out;
-  if (auto read = BlockChain(*source_, length_, header_.block_size).read(first_block, size, out);
-      !read) {
+  const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());
+  if (auto read = chain.read(first_block, size, out); !read) {
     return std::unexpected(std::move(read.error()));
   }
   return out;

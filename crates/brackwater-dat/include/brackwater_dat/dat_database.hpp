@@ -14,6 +14,8 @@
 
 namespace brackwater_dat {
 
+class RunHint;
+
 // An open archive with its whole directory in memory. It never changes after
 // it is opened and reads only at named offsets, so any number of threads may
 // read from one database at once.
@@ -25,6 +27,10 @@ class DatDatabase {
   static Result<DatDatabase> open_memory(Bytes bytes);
   // The same over any source; an error the source returns surfaces as Io.
   static Result<DatDatabase> open_source(std::unique_ptr<Source> source);
+
+  DatDatabase(DatDatabase&&) noexcept;
+  DatDatabase& operator=(DatDatabase&&) noexcept;
+  ~DatDatabase();
 
   const DatHeader& header() const noexcept { return header_; }
   const Directory& directory() const noexcept { return directory_; }
@@ -47,12 +53,13 @@ class DatDatabase {
 
  private:
   DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length, const DatHeader& header,
-              Directory directory) noexcept;
+              Directory directory, std::unique_ptr<RunHint> run_hint) noexcept;
 
   std::unique_ptr<const Source> source_;
   std::uint64_t length_ = 0;  // when opened; bounds what a chain can deliver
   DatHeader header_{};
   Directory directory_;
+  std::unique_ptr<RunHint> run_hint_;  // how the last chain read began
 };
 
 }  // namespace brackwater_dat
