@@ -342,6 +342,37 @@ void BM_OpenScaling(benchmark::State& state) {
   state.counters["heap_bytes_per_entry"] = static_cast<double>(heap) / entries;
 }
 
+// 100,000 ids that a fixed multiplier of 0x9E3779B9 would put into one
+// stretch of a 2^18-slot index, each insert probing past all before it;
+// against as many consecutive ids.
+std::vector<std::uint32_t> crafted_ids() {
+  std::vector<std::uint32_t> ids;
+  for (std::uint64_t group = 0; ids.size() < 100'000; ++group) {
+    if ((static_cast<std::uint32_t>(group * 0x9E3779B9u) >> 14) - 12345u >= 7u) continue;
+    for (std::uint32_t low = 0; low < 16 && ids.size() < 100'000; ++low) {
+      ids.push_back(static_cast<std::uint32_t>(group << 4 | low));
+    }
+  }
+  return ids;
+}
+
+void index_ids(benchmark::State& state, const std::vector<std::uint32_t>& ids) {
+  for (auto _ : state) {
+    Directory directory;
+    directory.reserve(ids.size());
+    for (std::uint32_t id : ids) directory.insert_or_assign(id, DatFileEntry{});
+    benchmark::DoNotOptimize(directory);
+  }
+}
+
+void BM_DirectoryCraftedIds(benchmark::State& state) { index_ids(state, crafted_ids()); }
+
+void BM_DirectoryConsecutiveIds(benchmark::State& state) {
+  std::vector<std::uint32_t> ids(100'000);
+  for (std::uint32_t i = 0; i < ids.size(); ++i) ids[i] = 0x0A000000 + i;
+  index_ids(state, ids);
+}
+
 void BM_GetFileThreads(benchmark::State& state) {
   static const auto entries = entries_where(false);
   std::size_t bytes = 0;
@@ -373,6 +404,8 @@ BENCHMARK(BM_DecompressLz4)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SoundTableUnpack);
 BENCHMARK(BM_ResolveSound205);
 BENCHMARK(BM_OpenScaling)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DirectoryCraftedIds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DirectoryConsecutiveIds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetFileThreads)
     ->Threads(1)
     ->Threads(2)

@@ -65,6 +65,9 @@ def main(path):
         b = runs[f"BM_OpenScaling/{n}"]
         rows.append((f"open, {n:,}-entry directory", f"{b['ns_per_entry'] * 1e9:.0f} ns/entry",
                      f"{b['heap_bytes_per_entry']:.0f} heap bytes/entry", None, "", None))
+    ours, peer = time_ms("BM_DirectoryCraftedIds"), time_ms("BM_DirectoryConsecutiveIds")
+    rows.append(("index 100k ids crafted to collide", f"{ours:.1f} ms",
+                 f"consecutive ids {peer:.1f} ms", ours / peer, "(reported)", None))
     base = None
     for t in (1, 2, 4):
         r = rate(f"BM_GetFileThreads/real_time/threads:{t}")

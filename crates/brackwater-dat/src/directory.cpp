@@ -1,19 +1,38 @@
 #include "brackwater_dat/directory.hpp"
 
 #include <bit>
+#include <chrono>
+#include <cstdint>
 
 namespace brackwater_dat {
 namespace {
 
 constexpr std::size_t kFirstIndexSize = 64;
 
+// An odd multiplier drawn once per process. With a fixed one an archive could
+// list ids chosen to share one stretch of the index, and each insert would
+// probe past all the others: an open quadratic in the entry count. Where the
+// stack and the code lie, and the clock, differ from run to run.
+std::uint32_t draw_multiplier() noexcept {
+  int local = 0;
+  std::uint64_t mixed =
+      reinterpret_cast<std::uintptr_t>(&local) ^
+      reinterpret_cast<std::uintptr_t>(&draw_multiplier) ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  // splitmix64's finaliser, so every input bit reaches the top bits.
+  mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
+  mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
+  return static_cast<std::uint32_t>(mixed >> 32) | 1u;
+}
+
 }  // namespace
 
 // A type's files are numbered one after another and tools read them in that
 // order, so 16 consecutive ids keep 16 consecutive slots (two cache lines);
-// Fibonacci hashing spreads those groups over the whole index.
+// multiplicative hashing spreads those groups over the whole index.
 std::size_t Directory::slot_of(std::uint32_t id) const noexcept {
-  const std::size_t group = static_cast<std::uint32_t>((id >> 4) * 0x9E3779B9u) >> shift_;
+  static const std::uint32_t multiplier = draw_multiplier();
+  const std::size_t group = static_cast<std::uint32_t>((id >> 4) * multiplier) >> shift_;
   return (group & ~std::size_t{15}) | (id & 15);
 }
 
