@@ -57,10 +57,7 @@ Result<Directory> load_directory(const BlockChain& chain, std::uint32_t root_off
     }
   }
   Directory directory;
-  const auto indexed = allocation::guarded(found.size() * 48, [&] {
-    directory.reserve(found.size());
-    for (const DatFileEntry& entry : found) directory.insert_or_assign(entry.id, entry);
-  });
+  const auto indexed = allocation::guarded(found.size() * 48, [&] { directory.insert_all(found); });
   if (!indexed) return io_error(indexed.error());
   return directory;
 }

@@ -3,6 +3,7 @@
 #include <brackwater_dat/directory.hpp>
 #include <random>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -56,6 +57,33 @@ TEST(Directory, AgreesWithAStandardMapThroughGrowth) {
   for (const auto& [id, e] : directory) EXPECT_EQ(expected.at(id).size, e.size);
   for (std::uint32_t probe = 1; probe < 1000; ++probe) {
     EXPECT_EQ(directory.contains(probe * 7 + 3), expected.contains(probe * 7 + 3));
+  }
+}
+
+TEST(Directory, InsertingAllAtOnceMatchesInsertingOneByOne) {
+  // Runs of consecutive ids, as a type's files are numbered, repeats among
+  // them, and entries already present before the batch.
+  std::mt19937 random(9);
+  std::vector<DatFileEntry> batch;
+  for (std::uint32_t i = 0; i < 20'000; ++i) {
+    const std::uint32_t id = i % 5 == 4 ? random() : 0x0A000000 + i / 2 * 3;
+    batch.push_back(entry(id, i));
+  }
+  Directory one_by_one;
+  Directory all_at_once;
+  for (Directory* directory : {&one_by_one, &all_at_once}) {
+    directory->insert_or_assign(0x0A000003, entry(0x0A000003, 99));
+    directory->insert_or_assign(5, entry(5, 98));
+  }
+  for (const DatFileEntry& e : batch) one_by_one.insert_or_assign(e.id, e);
+  all_at_once.insert_all(batch);
+  ASSERT_EQ(all_at_once.size(), one_by_one.size());
+  auto other = one_by_one.begin();
+  for (const auto& [id, e] : all_at_once) {  // the same entries in the same order
+    EXPECT_EQ(id, other->first);
+    EXPECT_EQ(e.size, other->second.size);
+    EXPECT_EQ(all_at_once.find(id)->second.size, e.size);
+    ++other;
   }
 }
 
