@@ -7,13 +7,27 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { setTimeout as sleep } from "node:timers/promises";
 
+// Every wait is bounded: a browser that stops answering fails the test with
+// the command it did not answer, rather than hanging the run. The bounds
+// only catch a hung or dead browser; nothing here measures speed.
+const ANSWER_LIMIT_MS = 90000;
+
+// `promise`, or a rejection naming `what` once `ms` have passed.
+function bounded(promise, ms, what) {
+  let timer;
+  const expired = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(`no answer to ${what} within ${ms / 1000} s`)), ms);
+  });
+  return Promise.race([promise, expired]).finally(() => clearTimeout(timer));
+}
+
 export class Chromium {
   #child;
   #profile;
   #next = 1;
-  #pending = new Map();
-  #listeners = new Set();
+  #waiters = new Set();  // commands and events not yet answered
   #buffered = "";
+  #gone = null;  // why the browser can no longer answer
   #exited;
 
   static async launch(executable) {
@@ -25,12 +39,20 @@ export class Chromium {
       "--remote-debugging-pipe", `--user-data-dir=${browser.#profile}`, "about:blank",
     ], { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"] });
     let stderr = "";
+    browser.#exited = new Promise((resolve) => {
+      browser.#child.on("close", (code, signal) => {
+        browser.#fail(new Error(`chromium exited (${code ?? signal}): ${stderr}`));
+        resolve();
+      });
+      browser.#child.on("error", (error) => {
+        browser.#fail(new Error(`cannot run chromium: ${error.message}`));
+        resolve();
+      });
+    });
     browser.#child.stderr.on("data", (chunk) => { stderr = (stderr + chunk).slice(-4000); });
-    browser.#exited = new Promise((resolve) => browser.#child.on("close", resolve));
-    browser.#exited.then((code) => browser.#failAll(new Error(`chromium exited (${code}): ${stderr}`)));
     browser.#child.stdio[4].setEncoding("utf8");
     browser.#child.stdio[4].on("data", (chunk) => browser.#receive(chunk));
-    browser.#child.stdio[3].on("error", () => {});
+    browser.#child.stdio[3].on("error", (error) => browser.#fail(error));
     return browser;
   }
 
@@ -38,22 +60,18 @@ export class Chromium {
   send(method, params = {}, session = undefined) {
     const id = this.#next++;
     const message = { id, method, params, ...(session ? { sessionId: session } : {}) };
-    return new Promise((resolve, reject) => {
-      this.#pending.set(id, { resolve, reject, method });
-      this.#child.stdio[3].write(JSON.stringify(message) + "\0");
+    const answered = this.#wait(method, (reply) => reply.id === id);
+    if (!this.#gone) this.#child.stdio[3].write(JSON.stringify(message) + "\0");
+    return answered.then((reply) => {
+      if (reply.error) throw new Error(`${method}: ${reply.error.message}`);
+      return reply.result;
     });
   }
 
   // The next event `method` from `session`.
   event(method, session) {
-    return new Promise((resolve) => {
-      const listener = (message) => {
-        if (message.method !== method || message.sessionId !== session) return;
-        this.#listeners.delete(listener);
-        resolve(message.params);
-      };
-      this.#listeners.add(listener);
-    });
+    return this.#wait(method, (message) => message.method === method && message.sessionId === session)
+      .then((message) => message.params);
   }
 
   async newPage({ width = 1280, height = 800 } = {}) {
@@ -66,13 +84,27 @@ export class Chromium {
     return page;
   }
 
+  // Asks the browser to close, and kills it if it has not gone in 10 s.
   async close() {
-    if (this.#child.exitCode === null && this.#child.signalCode === null) {
-      await Promise.race([this.send("Browser.close").catch(() => {}), this.#exited]);
-      const killed = sleep(10000, undefined, { ref: false }).then(() => this.#child.kill("SIGKILL"));
-      await Promise.race([this.#exited, killed]);
+    if (this.#child.exitCode === null && this.#child.signalCode === null && this.#child.pid) {
+      this.send("Browser.close").catch(() => {});
+      const timer = setTimeout(() => this.#child.kill("SIGKILL"), 10000);
+      await this.#exited;
+      clearTimeout(timer);
     }
     rmSync(this.#profile, { recursive: true, force: true });
+  }
+
+  // A promise of the first message `matches` accepts, rejected when the
+  // browser goes or does not answer in time.
+  #wait(what, matches) {
+    if (this.#gone) return Promise.reject(this.#gone);
+    let waiter;
+    const reply = new Promise((resolve, reject) => {
+      waiter = { matches, resolve, reject };
+      this.#waiters.add(waiter);
+    });
+    return bounded(reply, ANSWER_LIMIT_MS, what).finally(() => this.#waiters.delete(waiter));
   }
 
   #receive(chunk) {
@@ -81,21 +113,19 @@ export class Chromium {
     while ((end = this.#buffered.indexOf("\0")) >= 0) {
       const message = JSON.parse(this.#buffered.slice(0, end));
       this.#buffered = this.#buffered.slice(end + 1);
-      if (!message.id) {
-        for (const listener of this.#listeners) listener(message);
-        continue;
+      for (const waiter of this.#waiters) {
+        if (!waiter.matches(message)) continue;
+        this.#waiters.delete(waiter);
+        waiter.resolve(message);
+        break;
       }
-      const waiter = this.#pending.get(message.id);
-      if (!waiter) continue;
-      this.#pending.delete(message.id);
-      if (message.error) waiter.reject(new Error(`${waiter.method}: ${message.error.message}`));
-      else waiter.resolve(message.result);
     }
   }
 
-  #failAll(error) {
-    for (const waiter of this.#pending.values()) waiter.reject(error);
-    this.#pending.clear();
+  #fail(error) {
+    this.#gone ??= error;
+    for (const waiter of this.#waiters) waiter.reject(this.#gone);
+    this.#waiters.clear();
   }
 }
 
@@ -112,6 +142,7 @@ export class Page {
   // Loads `url` and returns once its load event has fired.
   async goto(url) {
     const loaded = this.browser.event("Page.loadEventFired", this.session);
+    loaded.catch(() => {});  // a failed navigation is reported below instead
     const { errorText } = await this.send("Page.navigate", { url });
     if (errorText) throw new Error(`cannot load ${url}: ${errorText}`);
     await loaded;
@@ -127,9 +158,9 @@ export class Page {
     return result.value;
   }
 
-  // Polls until `expression` is truthy. The limit only bounds a hung page;
-  // nothing here measures speed.
-  async waitFor(expression, { limitMs = 90000 } = {}) {
+  // Polls until `expression` is truthy. A page whose script never returns
+  // fails on its evaluation's own bound.
+  async waitFor(expression, { limitMs = ANSWER_LIMIT_MS } = {}) {
     const giveUp = Date.now() + limitMs;
     for (;;) {
       if (await this.evaluate(expression)) return;

@@ -74,8 +74,11 @@ test("the page shows every file and the pinned resolutions of a sound table", { 
   assert.equal(rows.get("0x46"), "none");
   assert.equal(rows.has("0xFFFFFFFF"), false);
 
+  // The page at the size the README shows it: a PNG's IHDR holds its width
+  // and height.
   const png = await page.screenshot();
   assert.equal(png.subarray(1, 4).toString(), "PNG");
+  assert.deepEqual([png.readUInt32BE(16), png.readUInt32BE(20)], [1400, 900]);
   writeFileSync(process.env.BRACKWATER_SCREENSHOT, png);
 });
 

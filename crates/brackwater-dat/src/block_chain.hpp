@@ -22,7 +22,13 @@ class RunHint {
   std::uint32_t first_run() const noexcept {
     return scattered_.load(std::memory_order_relaxed) ? 1 : 4;
   }
-  void learn(bool adjacent) noexcept { scattered_.store(!adjacent, std::memory_order_relaxed); }
+  // Written only when it changes, so readers on many threads do not keep
+  // taking the cache line from one another.
+  void learn(bool adjacent) noexcept {
+    if (scattered_.load(std::memory_order_relaxed) == adjacent) {
+      scattered_.store(!adjacent, std::memory_order_relaxed);
+    }
+  }
 
  private:
   std::atomic<bool> scattered_{false};

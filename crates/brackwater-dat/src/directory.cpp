@@ -1,8 +1,8 @@
 #include "brackwater_dat/directory.hpp"
 
 #include <bit>
-#include <chrono>
 #include <cstdint>
+#include <ctime>
 
 namespace brackwater_dat {
 namespace {
@@ -11,14 +11,18 @@ constexpr std::size_t kFirstIndexSize = 64;
 
 // An odd multiplier drawn once per process. With a fixed one an archive could
 // list ids chosen to share one stretch of the index, and each insert would
-// probe past all the others: an open quadratic in the entry count. Where the
-// stack and the code lie, and the clock, differ from run to run.
+// probe past all the others: an open quadratic in the entry count. The clock
+// differs from run to run, and where addresses are randomised so do the
+// stack's and the code's. timespec_get reports a missing clock rather than
+// throwing, as steady_clock may.
 std::uint32_t draw_multiplier() noexcept {
   int local = 0;
-  std::uint64_t mixed =
-      reinterpret_cast<std::uintptr_t>(&local) ^
-      reinterpret_cast<std::uintptr_t>(&draw_multiplier) ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::timespec now{};
+  std::timespec_get(&now, TIME_UTC);
+  std::uint64_t mixed = reinterpret_cast<std::uintptr_t>(&local) ^
+                        reinterpret_cast<std::uintptr_t>(&draw_multiplier) ^
+                        static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'007u ^
+                        static_cast<std::uint64_t>(now.tv_nsec);
   // splitmix64's finaliser, so every input bit reaches the top bits.
   mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
   mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
@@ -28,8 +32,9 @@ std::uint32_t draw_multiplier() noexcept {
 }  // namespace
 
 // A type's files are numbered one after another and tools read them in that
-// order, so 16 consecutive ids keep 16 consecutive slots (two cache lines);
-// multiplicative hashing spreads those groups over the whole index.
+// order, so ids that differ only in their lowest 4 bits start their probes in
+// one run of 16 slots (128 bytes); multiplicative hashing spreads the runs
+// over the whole index.
 std::size_t Directory::slot_of(std::uint32_t id) const noexcept {
   static const std::uint32_t multiplier = draw_multiplier();
   const std::size_t group = static_cast<std::uint32_t>((id >> 4) * multiplier) >> shift_;

@@ -80,8 +80,9 @@ std::size_t decode(const std::uint8_t* stream, std::size_t length, std::size_t l
     // Where a whole group fits in both the stream and the output (room never
     // exceeds limit), its tokens need no end checks. Each copies 17 bytes
     // from its source, a literal's from the stream and a far reference's
-    // from the output, so its flag picks only the source and the advance,
-    // not a branch that the data decides.
+    // from the output, so between those two the flag picks only the source
+    // and the advance (a select, not a mispredicted branch); a near
+    // reference, rare in practice, branches off to the exact copy.
     if (flags != 0 && length - i >= kGroupStream + kLongestReference && room - n >= kGroupRoom) {
       for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
         const bool reference = (flags & mask) != 0;

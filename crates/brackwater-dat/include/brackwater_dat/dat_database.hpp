@@ -16,9 +16,10 @@ namespace brackwater_dat {
 
 class RunHint;
 
-// An open archive with its whole directory in memory. It never changes after
-// it is opened and reads only at named offsets, so any number of threads may
-// read from one database at once.
+// An open archive with its whole directory in memory. What it answers never
+// changes after it is opened (it keeps only a hint of how its chains lie) and
+// it reads only at named offsets, so any number of threads may read from one
+// database at once.
 class DatDatabase {
  public:
   // Opens the archive file read-only, reads its header and loads the directory.
