@@ -88,7 +88,11 @@ function showFile(id) {
     $("hex").textContent = "";
     return;
   }
-  $("detail-size").textContent = `${bytes.length} bytes` + (bytes.length > 256 ? ", the first 256:" : ":");
+  const entry = entries.find((e) => e.id === id);
+  const sizes = entry && entry.compressed
+    ? `stored ${entry.size} bytes, decompressed ${bytes.length} bytes`
+    : `${bytes.length} bytes`;
+  $("detail-size").textContent = sizes + (bytes.length > 256 ? ", the first 256:" : ":");
   const lines = [];
   for (let at = 0; at < Math.min(bytes.length, 256); at += 16) {
     const part = bytes.subarray(at, at + 16);
@@ -132,6 +136,7 @@ async function open(bytes, name) {
   archive?.close();
   archive = null;
   entries = [];
+  $("archive-name").textContent = name;
   $("summary").hidden = $("files").hidden = $("detail").hidden = true;
   try {
     archive = bw.openArchive(bytes);

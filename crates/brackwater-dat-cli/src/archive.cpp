@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "output.hpp"
+#include "text_format.hpp"
 
 namespace brackwater_dat::cli {
 
@@ -23,6 +24,12 @@ std::vector<DatFileEntry> sorted_entries(const DatDatabase& db, std::optional<st
   }
   std::ranges::sort(entries, {}, &DatFileEntry::id);
   return entries;
+}
+
+std::string missing_file_text(const DatDatabase& db, const TypedId& id) {
+  return display_text(DatError{DatError::NotFound{id.value}}) +
+         id.suggestion([&](std::uint32_t other) { return db.directory().contains(other); },
+                       format_id);
 }
 
 }  // namespace brackwater_dat::cli

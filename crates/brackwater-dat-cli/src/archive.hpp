@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "ids.hpp"
+
 namespace brackwater_dat::cli {
 
 // The archive at `path`, or none after reporting why it cannot be opened.
@@ -14,5 +16,9 @@ std::optional<DatDatabase> open_archive(const std::string& path);
 // The directory's entries sorted by id, only those of `type` when one is given.
 std::vector<DatFileEntry> sorted_entries(const DatDatabase& db,
                                          std::optional<std::uint8_t> type = std::nullopt);
+
+// Why `id` cannot be read: it is not in the archive; with the id the person
+// probably meant, when they typed decimal digits that name a file in hex.
+std::string missing_file_text(const DatDatabase& db, const TypedId& id);
 
 }  // namespace brackwater_dat::cli

@@ -14,11 +14,14 @@ ExitStatus run_cat(const CatOptions& options) {
   }
   const auto db = open_archive(options.archive);
   if (!db) return ExitStatus::Failure;
-  const auto found = db->directory().find(options.id);
-  const Result<Bytes> bytes =
-      found == db->directory().end() ? std::unexpected(DatError{DatError::NotFound{options.id}})
-      : options.raw                  ? db->read_file_data(found->second.offset, found->second.size)
-                                     : db->get_file(options.id);
+  const auto found = db->directory().find(options.id.value);
+  if (found == db->directory().end()) {
+    report_error(missing_file_text(*db, options.id));
+    return ExitStatus::Failure;
+  }
+  const Result<Bytes> bytes = options.raw
+                                  ? db->read_file_data(found->second.offset, found->second.size)
+                                  : db->get_file(options.id.value);
   if (!bytes) {
     report_error(display_text(bytes.error()));
     return ExitStatus::Failure;

@@ -3,13 +3,14 @@
 #include <cstdint>
 #include <string>
 
+#include "ids.hpp"
 #include "output.hpp"
 
 namespace brackwater_dat::cli {
 
 struct CatOptions {
   std::string archive;
-  std::uint32_t id = 0;
+  TypedId id;
   bool raw = false;
   bool force = false;
 };

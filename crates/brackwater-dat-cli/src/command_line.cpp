@@ -18,19 +18,48 @@
 namespace brackwater_dat::cli {
 namespace {
 
+// The validators have no names: help shows an option's value as its
+// option_text says, not as CLI11's type tags.
 const CLI::Validator kIdText(
     [](const std::string& text) {
       return parse_id(text) ? std::string()
                             : "'" + text + "' is not an id: use 0x and hex digits, or decimal";
     },
-    "ID");
+    "");
 
 const CLI::Validator kTypeText(
     [](const std::string& text) {
       return parse_type(text) ? std::string()
                               : "'" + text + "' is not a file type: use two hex digits, as 0A";
     },
-    "TT");
+    "");
+
+constexpr unsigned kMostThreads = 1024;
+
+const CLI::Validator kThreadsText(
+    [](const std::string& text) {
+      const auto count = parse_id(text);
+      return count && *count >= 1 && *count <= kMostThreads
+                 ? std::string()
+                 : "'" + text + "' is not a thread count: use 1 to " + std::to_string(kMostThreads);
+    },
+    "");
+
+// Help in the tool's words: COMMAND and ARGUMENTS, values named by their
+// option_text (TT, N), no type tags or REQUIRED marks.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  HelpFormatter() {
+    label("SUBCOMMAND", "COMMAND");
+    label("Subcommands", "Commands");
+    label("Positionals", "Arguments");
+    column_width(24);
+  }
+  std::string make_option_opts(const CLI::Option* option) const override {
+    const std::string& value = option->get_option_text();
+    return value.empty() ? std::string() : " " + value;
+  }
+};
 
 void add_archive(CLI::App& command, std::string& archive) {
   command.add_option("ARCHIVE", archive, "the DAT archive")->required();
@@ -40,22 +69,21 @@ void add_json(CLI::App& command, bool& json) {
   command.add_flag("--json", json, "print JSON instead of text");
 }
 
-void add_id(CLI::App& command, const std::string& name, std::uint32_t& id,
+void add_id(CLI::App& command, const std::string& name, TypedId& id,
             const std::string& description) {
   command
       .add_option_function<std::string>(
-          name, [&id](const std::string& text) { id = *parse_id(text); }, description)
+          name, [&id](const std::string& text) { id = *parse_typed_id(text); }, description)
       ->check(kIdText)
       ->required();
 }
 
-void add_kinds(CLI::App& command, std::vector<std::uint32_t>& kinds,
-               const std::string& description) {
+void add_kinds(CLI::App& command, std::vector<TypedId>& kinds, const std::string& description) {
   command
       .add_option_function<std::vector<std::string>>(
           "KIND",
           [&kinds](const std::vector<std::string>& texts) {
-            for (const auto& text : texts) kinds.push_back(*parse_id(text));
+            for (const auto& text : texts) kinds.push_back(*parse_typed_id(text));
           },
           description)
       ->check(kIdText);
@@ -66,7 +94,8 @@ void add_type(CLI::App& command, std::optional<std::uint8_t>& type) {
       .add_option_function<std::string>(
           "--type", [&type](const std::string& text) { type = *parse_type(text); },
           "only files of this type, as 0A or 0x0A")
-      ->check(kTypeText);
+      ->check(kTypeText)
+      ->option_text("TT");
 }
 
 void add_progress(CLI::App& command, std::optional<bool>& progress) {
@@ -94,12 +123,38 @@ bool names_a_command(CLI::App& app, const std::string& word) {
   return std::ranges::any_of(commands, [&](const CLI::App* c) { return c->get_name() == word; });
 }
 
+// A usage error as the tool says it, rather than in CLI11's words.
+std::string usage_message(CLI::App& app, const CLI::ParseError& error) {
+  const std::vector<std::string> left = app.remaining(true);
+  // An option that no command has is the likeliest mistake, whatever else is missing.
+  for (const std::string& arg : left) {
+    if (arg.size() > 1 && arg[0] == '-') return "unknown option '" + arg + "'";
+  }
+  const std::string what = error.what();
+  const auto kind = static_cast<CLI::ExitCodes>(error.get_exit_code());
+  if (kind == CLI::ExitCodes::ExtrasError) {
+    // "The following argument(s) ... expected: A B": the arguments follow the colon.
+    const std::string first = what.substr(what.rfind(": ") + 2);
+    return "unexpected argument '" + first.substr(0, first.find(' ')) + "'";
+  }
+  if (kind == CLI::ExitCodes::RequiredError && what == "A subcommand is required") {
+    return "no command given; the commands are " + command_names(app);
+  }
+  if (kind == CLI::ExitCodes::ArgumentMismatch)
+    return what.substr(0, what.find(':')) + " needs a value";
+  return what;
+}
+
 }  // namespace
 
 ExitStatus run_command_line(int argc, char** argv) {
   CLI::App app("Lists, extracts, inspects, checks and compares the game client's DAT archives.",
                "brackwater-dat");
-  app.set_version_flag("--version", "brackwater-dat " + std::string(version()));
+  // Commands take the formatter and help flag the program has when they are added.
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.set_help_flag("-h,--help", "show this help and exit");
+  app.set_version_flag("--version", "brackwater-dat " + std::string(version()),
+                       "show the version and exit");
   app.require_subcommand(1);
 
   InfoOptions info;
@@ -131,7 +186,8 @@ ExitStatus run_command_line(int argc, char** argv) {
   extract_command->add_flag("--raw", extract.raw, "the stored bytes, not decompressed");
   extract_command
       ->add_option("--threads", extract.threads, "threads to use (default: the hardware's)")
-      ->check(CLI::Range(1u, 1024u));
+      ->check(kThreadsText)
+      ->option_text("N");
   extract_command->add_flag("--force", extract.force, "overwrite files that exist");
   add_progress(*extract_command, extract.progress);
 
@@ -163,6 +219,10 @@ ExitStatus run_command_line(int argc, char** argv) {
   diff_command->add_flag("--content", diff.content, "compare the files' contents too");
   add_json(*diff_command, diff.json);
 
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+    command->group("Commands");
+  }
+
   // Otherwise a misspelt command reads as no command at all.
   if (argc > 1 && argv[1][0] != '-' && !names_a_command(app, argv[1])) {
     report_error("unknown command '" + std::string(argv[1]) + "'; the commands are " +
@@ -176,7 +236,7 @@ ExitStatus run_command_line(int argc, char** argv) {
       app.exit(error);  // --help or --version
       return ExitStatus::Success;
     }
-    report_error(error.what());
+    report_error(usage_message(app, error));
     return ExitStatus::Failure;
   }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "archive.hpp"
@@ -26,6 +27,31 @@ TypeFolders type_folders(const OutputFolder& root, const std::vector<DatFileEntr
   return folders;
 }
 
+// Reports the files that were not stored, a kind of failure at a time in the
+// order first met: the first few of each kind, then how many more there were.
+void report_failures(const std::vector<std::optional<OutputFolder::WriteError>>& failures) {
+  using Kind = OutputFolder::WriteError::Kind;
+  constexpr std::size_t kShown = 3;
+  std::vector<Kind> order;
+  std::map<Kind, std::size_t> counts;
+  for (const auto& failure : failures) {
+    if (!failure) continue;
+    const std::size_t seen = counts[failure->kind]++;
+    if (seen == 0) order.push_back(failure->kind);
+    if (seen < kShown) report_error(failure->message);
+  }
+  for (const Kind kind : order) {
+    const std::size_t more = counts[kind] > kShown ? counts[kind] - kShown : 0;
+    if (more == 0) continue;
+    const std::string files = std::to_string(more) + " more file" + (more == 1 ? "" : "s");
+    report_error("... and " + files +
+                 (kind == Kind::Exists ? (more == 1 ? " exists" : " exist") +
+                                             std::string("; use --force to overwrite them")
+                  : kind == Kind::Unreadable ? " could not be read"
+                                             : " could not be written"));
+  }
+}
+
 }  // namespace
 
 ExitStatus run_extract(const ExtractOptions& options) {
@@ -42,7 +68,8 @@ ExitStatus run_extract(const ExtractOptions& options) {
   std::uint64_t total_bytes = 0;
   for (const DatFileEntry& entry : entries) total_bytes += entry.size;
   Progress progress("extract", entries.size(), total_bytes, progress_shown(options.progress));
-  std::vector<std::string> failures(entries.size());  // by position; empty when written
+  // By position; none when written or when its type folder failed.
+  std::vector<std::optional<OutputFolder::WriteError>> failures(entries.size());
   std::atomic<std::uint64_t> written_files{0}, written_bytes{0};
 
   for_each_index(entries.size(), options.threads, [&](std::size_t i) {
@@ -57,13 +84,13 @@ ExitStatus run_extract(const ExtractOptions& options) {
         }
         return std::move(*bytes);
       };
-      const auto written =
+      auto written =
           folder->write_file(format_id(entry.id).substr(2) + ".bin", options.force, read);
       if (written) {
         ++written_files;
         written_bytes += *written;
       } else {
-        failures[i] = written.error();
+        failures[i] = std::move(written.error());
       }
     }
     progress.advance(entry.size);
@@ -75,13 +102,9 @@ ExitStatus run_extract(const ExtractOptions& options) {
     if (!folder) report_error(folder.error());
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!folders.at(file_type_of(entries[i].id))) {
-      ++failed;
-    } else if (!failures[i].empty()) {
-      report_error(failures[i]);
-      ++failed;
-    }
+    failed += !folders.at(file_type_of(entries[i].id)) || failures[i];
   }
+  report_failures(failures);
   const std::string summary = "extracted " + std::to_string(written_files.load()) + " files, " +
                               std::to_string(written_bytes.load()) + " bytes, " +
                               std::to_string(failed) + " failed\n";

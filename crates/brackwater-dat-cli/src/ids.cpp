@@ -22,6 +22,17 @@ std::optional<std::uint32_t> parse_id(std::string_view text) {
   return whole_number<std::uint32_t>(text, 10);
 }
 
+std::optional<TypedId> parse_typed_id(std::string_view text) {
+  const auto value = parse_id(text);
+  if (!value) return std::nullopt;
+  TypedId id{*value, std::nullopt};
+  if (!text.starts_with("0x")) {
+    const auto as_hex = whole_number<std::uint32_t>(text, 16);
+    if (as_hex && *as_hex != *value) id.as_hex = as_hex;
+  }
+  return id;
+}
+
 std::optional<std::uint8_t> parse_type(std::string_view text) {
   if (text.starts_with("0x")) text.remove_prefix(2);
   if (text.size() > 2) return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace brackwater_dat::cli {
@@ -9,6 +10,22 @@ namespace brackwater_dat::cli {
 // A file id, table id or sound kind as typed: 0x and hexadecimal digits, or
 // decimal digits, within 32 bits. Anything else is none.
 std::optional<std::uint32_t> parse_id(std::string_view text);
+
+// An id as typed, and, when it was typed in decimal, what the same digits
+// mean in hex (if that differs and fits): the id a person who left out the
+// 0x had in mind.
+struct TypedId {
+  std::uint32_t value = 0;
+  std::optional<std::uint32_t> as_hex;
+
+  // " (did you mean 0x...?)" when the hex reading is one `known` accepts,
+  // else nothing.
+  template <class Known>
+  std::string suggestion(Known&& known, std::string (*format)(std::uint32_t)) const {
+    return as_hex && known(*as_hex) ? " (did you mean " + format(*as_hex) + "?)" : std::string();
+  }
+};
+std::optional<TypedId> parse_typed_id(std::string_view text);
 
 // A file type as typed: one or two hexadecimal digits, with or without 0x.
 std::optional<std::uint8_t> parse_type(std::string_view text);

@@ -20,12 +20,19 @@ int write_all(int fd, std::string_view data) {
   return 0;
 }
 
-void report_error(std::string_view message) {
-  std::string line = "brackwater-dat: error: ";
-  line.append(message);
-  line += '\n';
+namespace {
+
+void report(std::string_view label, std::string_view message) {
+  std::string line = "brackwater-dat: ";
+  line.append(label).append(": ").append(message) += '\n';
   write_all(STDERR_FILENO, line);  // nowhere left to report a failure to
 }
+
+}  // namespace
+
+void report_error(std::string_view message) { report("error", message); }
+
+void report_warning(std::string_view message) { report("warning", message); }
 
 ExitStatus deliver(std::string_view out, ExitStatus status) {
   if (const int error = write_all(STDOUT_FILENO, out); error != 0) {

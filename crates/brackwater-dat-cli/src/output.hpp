@@ -17,6 +17,10 @@ int write_all(int fd, std::string_view data);
 // One line on standard error: "brackwater-dat: error: " and the message.
 void report_error(std::string_view message);
 
+// One line on standard error: "brackwater-dat: warning: " and the message,
+// for what a person should know although the command goes on.
+void report_warning(std::string_view message);
+
 // Writes a finished command's standard output whole and passes its status on;
 // an output that cannot be written is reported and fails the command.
 ExitStatus deliver(std::string_view out, ExitStatus status);

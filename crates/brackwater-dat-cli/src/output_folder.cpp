@@ -61,19 +61,18 @@ std::expected<OutputFolder, std::string> OutputFolder::subfolder(std::string_vie
   return std::unexpected("cannot open folder " + child_path(name) + ": " + os_text(error));
 }
 
-std::string OutputFolder::taken_message(std::string_view name) const {
-  return child_path(name) + " exists; use --force to overwrite it";
+OutputFolder::WriteError OutputFolder::taken(std::string_view name) const {
+  return {WriteError::Kind::Exists, child_path(name) + " exists; use --force to overwrite it"};
 }
 
-std::expected<std::uint64_t, std::string> OutputFolder::write_file(std::string_view name,
-                                                                   bool replace,
-                                                                   const Contents& contents) const {
+std::expected<std::uint64_t, OutputFolder::WriteError> OutputFolder::write_file(
+    std::string_view name, bool replace, const Contents& contents) const {
   if (struct stat status{};
       !replace && ::fstatat(fd_, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
-    return std::unexpected(taken_message(name));
+    return std::unexpected(taken(name));
   }
   const auto bytes = contents();
-  if (!bytes) return std::unexpected(bytes.error());
+  if (!bytes) return std::unexpected(WriteError{WriteError::Kind::Unreadable, bytes.error()});
   static const std::string process = std::to_string(::getpid());
   std::string temporary;
   int fd = -1;
@@ -83,7 +82,9 @@ std::expected<std::uint64_t, std::string> OutputFolder::write_file(std::string_v
     fd = ::openat(fd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   0666);
     if (fd < 0 && errno != EEXIST) {
-      return std::unexpected("cannot create a file in " + path_ + ": " + os_text(errno));
+      return std::unexpected(
+          WriteError{WriteError::Kind::Unwritable,
+                     "cannot create a file in " + path_ + ": " + os_text(errno)});
     }
   }
   int error =
@@ -91,7 +92,8 @@ std::expected<std::uint64_t, std::string> OutputFolder::write_file(std::string_v
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {
     ::unlinkat(fd_, temporary.c_str(), 0);
-    return std::unexpected("cannot write " + child_path(name) + ": " + os_text(error));
+    return std::unexpected(WriteError{WriteError::Kind::Unwritable,
+                                      "cannot write " + child_path(name) + ": " + os_text(error)});
   }
   if (auto published = publish(temporary, std::string(name), replace); !published) {
     ::unlinkat(fd_, temporary.c_str(), 0);
@@ -100,9 +102,9 @@ std::expected<std::uint64_t, std::string> OutputFolder::write_file(std::string_v
   return bytes->size();
 }
 
-std::expected<void, std::string> OutputFolder::publish(const std::string& temporary,
-                                                       const std::string& name,
-                                                       bool replace) const {
+std::expected<void, OutputFolder::WriteError> OutputFolder::publish(const std::string& temporary,
+                                                                    const std::string& name,
+                                                                    bool replace) const {
   const char* from = temporary.c_str();
   const char* to = name.c_str();
   int status =
@@ -113,10 +115,9 @@ std::expected<void, std::string> OutputFolder::publish(const std::string& tempor
     if (status == 0) ::unlinkat(fd_, from, 0);
   }
   if (status == 0) return {};
-  if (errno == EEXIST) {
-    return std::unexpected(taken_message(name));
-  }
-  return std::unexpected("cannot write " + child_path(name) + ": " + os_text(errno));
+  if (errno == EEXIST) return std::unexpected(taken(name));
+  return std::unexpected(WriteError{WriteError::Kind::Unwritable,
+                                    "cannot write " + child_path(name) + ": " + os_text(errno)});
 }
 
 }  // namespace brackwater_dat::cli

@@ -1,5 +1,6 @@
 #include "sound_command.hpp"
 
+#include <algorithm>
 #include <brackwater_dat/file_type/sound_table.hpp>
 #include <optional>
 #include <set>
@@ -13,11 +14,23 @@ namespace {
 
 using file_type::SoundTable;
 
+constexpr std::uint8_t kSoundTableType = 0x20;
+
 // The table `id` of the archive, decoded; none after reporting why not.
-std::optional<SoundTable> load_table(const std::string& archive, std::uint32_t id) {
+std::optional<SoundTable> load_table(const std::string& archive, const TypedId& id) {
   const auto db = open_archive(archive);
   if (!db) return std::nullopt;
-  const auto bytes = db->get_file(id);
+  if (!db->directory().contains(id.value)) {
+    report_error(missing_file_text(*db, id));
+    return std::nullopt;
+  }
+  // Another type's bytes would decode to nonsense or fail deep inside a record.
+  if (file_type_of(id.value) != kSoundTableType) {
+    report_error(format_id(id.value) + " is of type " + format_type(file_type_of(id.value)) +
+                 ", not a sound table (type " + format_type(kSoundTableType) + ")");
+    return std::nullopt;
+  }
+  const auto bytes = db->get_file(id.value);
   if (!bytes) {
     report_error(display_text(bytes.error()));
     return std::nullopt;
@@ -25,11 +38,23 @@ std::optional<SoundTable> load_table(const std::string& archive, std::uint32_t i
   auto table = SoundTable::unpack(*bytes);
   if (!table) {
     // As a record error of the archive reads: one line, the fields it was met in.
-    report_error("sound table " + format_id(id) + ": " +
+    report_error("sound table " + format_id(id.value) + ": " +
                  display_text(DatError{DatError::BinRead{table.error()}}));
     return std::nullopt;
   }
   return std::move(*table);
+}
+
+// Says so when a kind typed in decimal is not in the table but its digits
+// read as hex are.
+void note_mistyped_kinds(const SoundTable& table, const std::vector<TypedId>& kinds) {
+  const auto known = [&](std::uint32_t kind) { return table.sounds().contains(kind); };
+  for (const TypedId& kind : kinds) {
+    if (known(kind.value)) continue;
+    if (const std::string hint = kind.suggestion(known, format_kind); !hint.empty()) {
+      report_warning("no kind " + format_kind(kind.value) + " in the table" + hint);
+    }
+  }
 }
 
 std::string wave_text(std::optional<std::uint32_t> wave) {
@@ -41,10 +66,19 @@ std::string wave_text(std::optional<std::uint32_t> wave) {
 ExitStatus run_sound(const SoundOptions& options) {
   const auto table = load_table(options.archive, options.table);
   if (!table) return ExitStatus::Failure;
-  const std::set<std::uint32_t> wanted(options.kinds.begin(), options.kinds.end());
-  std::set<std::uint32_t> kinds;
-  for (const auto& [kind, data] : table->sounds()) {
-    if (wanted.empty() || wanted.contains(kind)) kinds.insert(kind);
+  note_mistyped_kinds(*table, options.kinds);
+  // Every kind in order, or those asked for in the order asked, each once.
+  std::vector<std::uint32_t> kinds;
+  if (options.kinds.empty()) {
+    for (const auto& [kind, data] : table->sounds()) kinds.push_back(kind);
+    std::ranges::sort(kinds);
+  } else {
+    std::set<std::uint32_t> seen;
+    for (const TypedId& kind : options.kinds) {
+      if (table->sounds().contains(kind.value) && seen.insert(kind.value).second) {
+        kinds.push_back(kind.value);
+      }
+    }
   }
 
   if (options.json) {
@@ -90,9 +124,10 @@ ExitStatus run_sound(const SoundOptions& options) {
 ExitStatus run_resolve(const ResolveOptions& options) {
   const auto table = load_table(options.archive, options.table);
   if (!table) return ExitStatus::Failure;
+  note_mistyped_kinds(*table, options.kinds);
   std::string out;
-  for (const std::uint32_t kind : options.kinds) {
-    out += format_kind(kind) + " " + wave_text(table->resolve_sound(kind)) + "\n";
+  for (const TypedId& kind : options.kinds) {
+    out += format_kind(kind.value) + " " + wave_text(table->resolve_sound(kind.value)) + "\n";
   }
   return deliver(out, ExitStatus::Success);
 }

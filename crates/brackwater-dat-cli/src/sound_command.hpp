@@ -4,21 +4,22 @@
 #include <string>
 #include <vector>
 
+#include "ids.hpp"
 #include "output.hpp"
 
 namespace brackwater_dat::cli {
 
 struct SoundOptions {
   std::string archive;
-  std::uint32_t table = 0;
-  std::vector<std::uint32_t> kinds;  // none: every kind in the table
+  TypedId table;
+  std::vector<TypedId> kinds;  // none: every kind in the table, else these in this order
   bool json = false;
 };
 
 struct ResolveOptions {
   std::string archive;
-  std::uint32_t table = 0;
-  std::vector<std::uint32_t> kinds;
+  TypedId table;
+  std::vector<TypedId> kinds;
 };
 
 // A decoded sound table: its kinds, their waves and entries.

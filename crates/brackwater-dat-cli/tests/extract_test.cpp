@@ -68,6 +68,28 @@ TEST_F(Extract, NeverOverwritesWithoutForce) {
   EXPECT_EQ(tree_of(out_dir()), kSmallTree);
 }
 
+TEST_F(ToolTest, ManyFilesThatExistAreSummedUpAfterTheFirstFew) {
+  ArchiveBuilder builder(256);
+  std::vector<DatFileEntry> entries;
+  for (std::uint32_t i = 0; i < 10; ++i) {
+    entries.push_back(builder.store_file(0x0A000000 + i, Bytes(10, static_cast<std::uint8_t>(i))));
+  }
+  builder.header().root_offset = builder.store_tree(entries);
+  const std::string archive = write_archive(builder);
+  ASSERT_EQ(run_tool({"extract", archive, path("out")}).exit_code, 0);
+
+  const auto again = run_tool({"extract", archive, path("out"), "--threads", "1"});
+  std::string expected;
+  for (const char* name : {"0A000000", "0A000001", "0A000002"}) {
+    expected +=
+        error_line(path("out") + "/0A/" + name + ".bin exists; use --force to overwrite it");
+  }
+  expected += error_line("... and 7 more files exist; use --force to overwrite them");
+  EXPECT_EQ(again.err, expected);
+  EXPECT_EQ(again.out, "extracted 0 files, 0 bytes, 10 failed\n");
+  EXPECT_EQ(again.exit_code, 1);
+}
+
 TEST_F(Extract, RefusesATypeFolderThatIsASymbolicLink) {
   fs::create_directories(path("elsewhere"));
   fs::create_directories(out_dir());

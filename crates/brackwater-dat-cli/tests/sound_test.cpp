@@ -57,15 +57,15 @@ TEST_F(SoundTable, JsonGivesNumbersAndNamesTheFloatsThatAreNotFinite) {
   EXPECT_NE(run.out.find("\"probability\": 0.1,\n"), std::string::npos) << run.out;
 }
 
-TEST_F(SoundTable, OnlyTheKindsAskedForInKindOrder) {
+TEST_F(SoundTable, OnlyTheKindsAskedForInTheOrderAskedEachOnce) {
   const auto run = run_tool({"sound", archive_, "0x20000001", "91", "0x46", "0x46", "0x77"});
   EXPECT_EQ(run.out,
             "id: 0x20000001\n"
             "hash_key: -7\n"
             "hashes: 2\n"
-            "sound 0x46: wave none, unknown 5\n"
             "sound 0x5B: wave none, unknown -1\n"
-            "  0x00000000 priority nan probability inf volume -inf\n");
+            "  0x00000000 priority nan probability inf volume -inf\n"
+            "sound 0x46: wave none, unknown 5\n");
   EXPECT_EQ(run.exit_code, 0);
 }
 
@@ -102,6 +102,38 @@ INSTANTIATE_TEST_SUITE_P(
         ResolveCase{
             "RepeatedKinds", "0x20000001", {"0x58", "0x58"}, "0x58 0x0A000262\n0x58 0x0A000262\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ToolTest, DecimalDigitsThatNameSomethingInHexAreQueried) {
+  const std::string archive = write_retail();
+  // The table typed without its 0x: the error names what was meant.
+  const auto table = run_tool({"resolve", archive, "20000001", "0x58"});
+  EXPECT_EQ(table.err, error_line("no file 0x01312D01 in the archive (did you mean 0x20000001?)"));
+  EXPECT_EQ(table.exit_code, 2);
+  const auto cat = run_tool({"cat", archive, "20000001"});
+  EXPECT_EQ(cat.err, error_line("no file 0x01312D01 in the archive (did you mean 0x20000001?)"));
+  // Digits that name nothing in hex either: the plain error.
+  const auto neither = run_tool({"cat", archive, "30000001"});
+  EXPECT_EQ(neither.err, error_line("no file 0x01C9C381 in the archive"));
+}
+
+TEST_F(SoundTable, KindTypedInDecimalThatTheTableHasInHexIsWarnedOf) {
+  // The small table has 0x46, 0x58 and 0x5B; 46 is 0x2E, which it lacks.
+  const auto run = run_tool({"resolve", archive_, "0x20000001", "46", "58"});
+  EXPECT_EQ(run.out, "0x2E none\n0x3A none\n");
+  EXPECT_EQ(run.err,
+            "brackwater-dat: warning: no kind 0x2E in the table (did you mean 0x46?)\n"
+            "brackwater-dat: warning: no kind 0x3A in the table (did you mean 0x58?)\n");
+  EXPECT_EQ(run.exit_code, 0);
+}
+
+TEST_F(SoundTable, FileOfAnotherTypeIsRefusedBeforeDecoding) {
+  for (const char* command : {"sound", "resolve"}) {
+    const auto run = run_tool({command, archive_, "0x0A000010", "0x58"});
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, error_line("0x0A000010 is of type 0A, not a sound table (type 20)"));
+    EXPECT_EQ(run.exit_code, 2);
+  }
+}
 
 struct TableFailureCase {
   const char* name;

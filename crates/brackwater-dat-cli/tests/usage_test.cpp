@@ -29,14 +29,19 @@ TEST_P(UsageError, IsOneErrorLineWithStatusTwoAndNoOutput) {
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, UsageError,
     ::testing::Values(
-        UsageCase{"NoCommand", {}, "A subcommand is required"},
+        UsageCase{"NoCommand",
+                  {},
+                  "no command given; the commands are info, ls, cat, extract, sound, resolve, "
+                  "verify and diff"},
+        UsageCase{"UnknownOptionAlone", {"--bogus"}, "unknown option '--bogus'"},
+        UsageCase{"UnknownOptionOfACommand", {"ls", "A", "--josn"}, "unknown option '--josn'"},
+        UsageCase{"OptionWithoutItsValue", {"ls", "A", "--type"}, "--type needs a value"},
         UsageCase{"UnknownCommand",
                   {"unpack", "A"},
                   "unknown command 'unpack'; the commands are info, ls, cat, extract, sound, "
                   "resolve, verify and diff"},
         UsageCase{"MissingArchive", {"info"}, "ARCHIVE is required"},
-        UsageCase{
-            "ExtraArgument", {"info", "A", "B"}, "The following argument was not expected: B"},
+        UsageCase{"ExtraArgument", {"info", "A", "B"}, "unexpected argument 'B'"},
         UsageCase{"HexDigitsThatAreNot",
                   {"cat", "A", "0xZZ"},
                   "ID: '0xZZ' is not an id: use 0x and hex digits, or decimal"},
@@ -67,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "--type: 'G1' is not a file type: use two hex digits, as 0A"},
         UsageCase{"NoThreads",
                   {"extract", "A", "out", "--threads", "0"},
-                  "--threads: Value 0 not in range 1 to 1024"},
+                  "--threads: '0' is not a thread count: use 1 to 1024"},
         UsageCase{"ProgressBothWays",
                   {"verify", "A", "--progress", "--no-progress"},
                   "--progress excludes --no-progress"}),
@@ -118,6 +123,13 @@ TEST(Help, ShowsEveryCommandAndEachCommandsOptions) {
     EXPECT_NE(extract.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(extract.err, "");
+  // In the tool's words: no CLI11 type tags or SUBCOMMAND.
+  for (const auto* help : {&program.out, &extract.out}) {
+    for (const char* tag : {"TEXT", "UINT", "REQUIRED", "SUBCOMMAND", "Excludes"}) {
+      EXPECT_EQ(help->find(tag), std::string::npos) << tag << " in\n" << *help;
+    }
+  }
+  EXPECT_NE(program.out.find("Usage: brackwater-dat [OPTIONS] COMMAND\n"), std::string::npos);
 }
 
 TEST(Version, IsTheProgramNameAndTheLibraryVersion) {

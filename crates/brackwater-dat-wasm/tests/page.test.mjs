@@ -73,6 +73,13 @@ test("the page shows every file and the pinned resolutions of a sound table", { 
   assert.equal(rows.get("0x5B"), "0x0A000274");
   assert.equal(rows.get("0x46"), "none");
   assert.equal(rows.has("0xFFFFFFFF"), false);
+  // What is open, and both sizes of a compressed file.
+  assert.match(html, /<p id="archive-name">\/archive.dat<\/p>/);
+  const table = expected.entries.find(([id]) => id === 0x20000001);
+  assert.match(html, new RegExp(`<p id="detail-size">stored ${table[3]} bytes, decompressed \\d+ bytes`));
+  // Long values wrap: nothing in a section is wider than the section.
+  assert.equal(await page.evaluate(`[...document.querySelectorAll("section")]
+    .filter((s) => !s.hidden && s.scrollWidth > s.clientWidth).map((s) => s.id).join()`), "");
 
   // The page at the size the README shows it: a PNG's IHDR holds its width
   // and height.

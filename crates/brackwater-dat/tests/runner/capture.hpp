@@ -1,16 +1,23 @@
 #pragma once
 
+#include <cstdio>
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 
 namespace brackwater_dat::runner {
 
 // The running check's standard output and standard error. Outside a capture,
-// and on threads that a check starts itself, they are the process's own
-// std::cout and std::cerr.
+// and on threads that a check starts itself, they write to the process's
+// standard output and error a whole line at a time (see write_whole).
 std::ostream& out();
 std::ostream& err();
+
+// Writes `text` to `stream` and flushes it, under one lock shared by every
+// writer of the runner: checks running side by side, and the runner's own
+// report lines, never tear one another's lines.
+void write_whole(std::FILE* stream, std::string_view text);
 
 // Everything one check writes to out() and err(), interleaved as written.
 class Capture {

@@ -106,7 +106,8 @@ Outcome run_one(const CheckDescriptor& check, const Options& options) {
   Capture capture;
   const ScopedCapture scope(options.nocapture ? nullptr : &capture);
   const Status status = judge(check, invoke(check));
-  std::cout.flush();
+  out().flush();
+  err().flush();
   return Outcome{.status = status, .output = capture.take()};
 }
 
@@ -205,15 +206,14 @@ int list_checks(const std::vector<const CheckDescriptor*>& selected) {
 int run_selected(std::span<const CheckDescriptor> checks,
                  const std::vector<const CheckDescriptor*>& selected, const Options& options) {
   const auto start = std::chrono::steady_clock::now();
-  std::cout << "\nrunning " << plural(selected.size(), "test") << '\n' << std::flush;
+  write_whole(stdout, "\nrunning " + plural(selected.size(), "test") + '\n');
 
   std::vector<Outcome> outcomes(selected.size());
   std::size_t passed = 0, failed = 0, ignored = 0;
   run_all(selected, options, [&](std::size_t index, Outcome outcome) {
     const CheckDescriptor& check = *selected[index];
-    std::cout << "test " << display_name(check) << " ... " << result_word(check, outcome.status)
-              << '\n'
-              << std::flush;
+    write_whole(stdout, "test " + display_name(check) + " ... " +
+                            result_word(check, outcome.status) + '\n');
     (outcome.status == Status::Passed   ? passed
      : outcome.status == Status::Failed ? failed
                                         : ignored) += 1;

@@ -1,9 +1,12 @@
 """Runs the README's commands that are marked for it, so that none can rot.
 
-A fenced block preceded by `<!-- run: sh -->` or `<!-- run: python -->` runs,
-in order, in one shell session that starts in a scratch folder where
-build/default is this build; python blocks run as `python3 -` there with the
-build's module on PYTHONPATH. Any command that fails fails the test.
+A fenced block preceded by `<!-- run: sh -->` or `<!-- run: python -->`
+runs as written: the marked blocks of one section (a `## ` heading) run in
+order in one shell session that starts at the repository root, as the
+README tells a reader to, here a scratch folder where build/default is this
+build; python blocks run as `python3 -` in that session. Nothing is put on
+PATH or PYTHONPATH that the README does not put there. Any command that
+fails fails the test.
 
     readme_commands.py README BUILD_DIR
 """
@@ -15,28 +18,42 @@ import sys
 import tempfile
 
 
-def marked_blocks(text):
-    pattern = re.compile(r"<!-- run: (sh|python) -->\n```[a-z]*\n(.*?)```", re.S)
-    return [(kind, body) for kind, body in pattern.findall(text)]
+def marked_sections(text):
+    """The marked blocks, as (heading, [(kind, body)]) in README order."""
+    sections = []
+    pattern = re.compile(r"^## ([^\n]*)$|<!-- run: (sh|python) -->\n```[a-z]*\n(.*?)```", re.S | re.M)
+    heading = None
+    for match in pattern.finditer(text):
+        if match.group(1) is not None:
+            heading = match.group(1)
+            continue
+        if not sections or sections[-1][0] != heading:
+            sections.append((heading, []))
+        sections[-1][1].append((match.group(2), match.group(3)))
+    return sections
 
 
 def main(readme, build_dir):
     with open(readme) as f:
-        blocks = marked_blocks(f.read())
-    if not blocks:
+        sections = marked_sections(f.read())
+    if not sections:
         sys.exit("no blocks in the README are marked to run")
-    script = ["set -euo pipefail", f'export PYTHONPATH="{build_dir}/python"']
-    for kind, body in blocks:
-        script.append(f"echo '# running a {kind} block of the README'")
-        script.append(body if kind == "sh" else f"python3 - <<'PYTHON'\n{body}PYTHON")
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("AC_BASE_PORTAL_DAT", "DOTNET_ROOT", "LS_TERMINAL_DLL", "PYTHONPATH")}
+    failed = 0
     with tempfile.TemporaryDirectory() as scratch:
         os.makedirs(os.path.join(scratch, "build"))
         os.symlink(build_dir, os.path.join(scratch, "build", "default"))
-        env = {k: v for k, v in os.environ.items()
-               if k not in ("AC_BASE_PORTAL_DAT", "DOTNET_ROOT", "LS_TERMINAL_DLL")}
-        run = subprocess.run(["bash", "-c", "\n".join(script)], cwd=scratch, env=env)
-    print(f"{len(blocks)} README blocks ran")
-    sys.exit(run.returncode)
+        for heading, blocks in sections:
+            script = ["set -euo pipefail"]
+            for kind, body in blocks:
+                script.append(body if kind == "sh" else f"python3 - <<'PYTHON'\n{body}PYTHON")
+            print(f"# running the {len(blocks)} marked blocks of '{heading}'", flush=True)
+            run = subprocess.run(["bash", "-c", "\n".join(script)], cwd=scratch, env=env)
+            if run.returncode != 0:
+                print(f"# '{heading}' failed with status {run.returncode}", flush=True)
+                failed += 1
+    sys.exit(1 if failed else 0)
 
 
 if __name__ == "__main__":

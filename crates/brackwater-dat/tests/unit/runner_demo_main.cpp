@@ -14,7 +14,18 @@ namespace {
 
 namespace runner = brackwater_dat::runner;
 
+// With RUNNER_DEMO_LINES=n a check also writes n numbered lines to each
+// stream, every line in pieces, so that checks side by side have lines to tear.
+void chatter(const char* who) {
+  const char* lines = std::getenv("RUNNER_DEMO_LINES");
+  for (int i = 0, n = lines ? std::atoi(lines) : 0; i < n; ++i) {
+    runner::out() << who << " line " << i << " of " << n << '\n';
+    runner::err() << who << " line " << i << " of " << n << '\n';
+  }
+}
+
 void fails_with_message() {
+  chatter("fails");
   runner::out() << "fail-out\n";
   runner::fail("the message\nsecond line");
 }
@@ -25,7 +36,10 @@ void expected_failure_missing() { runner::out() << "returned normally\n"; }
 
 void ignored_until_fixed() { runner::fail("an ignored check never runs"); }
 
-void passes() { runner::out() << "pass-out\n"; }
+void passes() {
+  chatter("passes");
+  runner::out() << "pass-out\n";
+}
 
 // The two rendezvous checks pass only when they run at the same time.
 std::atomic<int> arrived{0};
@@ -45,7 +59,10 @@ void rendezvous_a() { meet_partner(); }
 
 void rendezvous_b() { meet_partner(); }
 
-void skips_without_input() { runner::err() << "SKIP — no input available\n"; }
+void skips_without_input() {
+  chatter("skips");
+  runner::err() << "SKIP — no input available\n";
+}
 
 void throws_plain_exception() { throw std::runtime_error("plain exception text"); }
 

@@ -231,6 +231,25 @@ TEST(RunnerCapture, NocaptureWritesStraightThrough) {
   EXPECT_EQ(result.exit_code, 101);
 }
 
+TEST(RunnerCapture, NocaptureKeepsLinesOfChecksSideBySideWhole) {
+  const auto result =
+      run_demo({"pass", "skips", "fails_with", "--nocapture"}, {{"RUNNER_DEMO_LINES", "3000"}});
+  // Every line is whole: one of a check's numbered lines, or the runner's own.
+  const std::regex numbered(R"((passes|skips|fails) line \d+ of 3000)");
+  for (const auto* stream : {&result.out, &result.err}) {
+    std::size_t count = 0;
+    for (const auto& line : lines_of(*stream)) {
+      if (std::regex_match(line, numbered)) {
+        ++count;
+      } else {
+        EXPECT_THAT(line, Not(HasSubstr(" line "))) << "a torn line";
+      }
+    }
+    EXPECT_EQ(count, 3 * 3000u);
+  }
+  EXPECT_EQ(result.exit_code, 101);
+}
+
 TEST(RunnerCapture, ShowOutputPrintsSuccesses) {
   const auto result = run_demo({"pass", "skips", "--show-output", "--test-threads", "1"});
   EXPECT_THAT(result.out, HasSubstr("\nsuccesses:\n"
