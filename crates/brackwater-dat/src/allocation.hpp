@@ -19,7 +19,7 @@ std::expected<void, IoError> guarded(std::size_t bytes, Grow&& grow) noexcept {
   try {
     grow();
   } catch (const std::bad_alloc&) {
-    return std::unexpected(out_of_memory(bytes));
+    return std::unexpected(IoError::out_of_memory(bytes));
   }
 #else
   // Without exceptions a failed allocation cannot be caught, only foreseen:
@@ -27,7 +27,7 @@ std::expected<void, IoError> guarded(std::size_t bytes, Grow&& grow) noexcept {
   // good until the real allocation).
   if (bytes != 0) {
     void* probe = std::malloc(bytes);
-    if (probe == nullptr) return std::unexpected(out_of_memory(bytes));
+    if (probe == nullptr) return std::unexpected(IoError::out_of_memory(bytes));
     std::free(probe);
   }
   grow();

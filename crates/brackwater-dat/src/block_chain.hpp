@@ -2,10 +2,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "brackwater_dat/block_chain.hpp"
 #include "brackwater_dat/bytes.hpp"
-#include "brackwater_dat/dat_database.hpp"
 #include "brackwater_dat/error.hpp"
 #include "brackwater_dat/source.hpp"
 
@@ -43,28 +44,34 @@ class BlockChain {
              RunHint* hint = nullptr) noexcept
       : source_(source), length_(length), block_size_(block_size), hint_(hint) {}
 
-  // Exactly `size` bytes of the chain at `first_block` into `out`, whose
-  // storage is reused.
-  Result<void> read(std::uint32_t first_block, std::uint32_t size, Bytes& out) const;
+  // Exactly out.size() bytes of the chain at `first_block` into `out`; the
+  // blocks visited go to `visited` when given. Returns whether the chain
+  // ended early.
+  Result<bool> read(std::uint32_t first_block, std::span<std::uint8_t> out,
+                    std::vector<ChainBlock>* visited = nullptr) const;
+  // The same into `out`, sized to `size` bytes (its storage reused).
+  Result<bool> read(std::uint32_t first_block, std::uint32_t size, Bytes& out,
+                    std::vector<ChainBlock>* visited = nullptr) const;
 
   // The blocks that read() would visit, reading only their links.
-  Result<std::vector<DatDatabase::ChainBlock>> blocks(std::uint32_t first_block,
-                                                      std::uint32_t size) const;
+  Result<std::vector<ChainBlock>> blocks(std::uint32_t first_block, std::uint32_t size) const;
 
- private:
-  template <class Visit>
-  Result<void> walk(std::uint32_t first_block, std::uint32_t size, Visit&& visit) const;
-  std::expected<std::uint32_t, IoError> read_block(std::uint32_t block, std::uint32_t chunk,
-                                                   std::uint32_t written, std::uint32_t remaining,
-                                                   Bytes& out) const;
-  // Where a chain read has got to.
-  struct Position {
+  // Where a walk has got to: the block, the payload bytes it gives unless the
+  // chain ends there, and how many bytes came before it and are still wanted.
+  struct Step {
     std::uint32_t block;
+    std::uint32_t chunk;
     std::uint32_t written;
     std::uint32_t remaining;
   };
-  enum class RunResult { Ended, Adjacent, Broken, Declined };
-  RunResult read_run(Position& at, std::uint32_t limit, Bytes& out) const;
+
+ private:
+  template <class Steps>
+  Result<bool> walk(std::uint32_t first_block, std::uint32_t size, Steps& steps,
+                    std::vector<ChainBlock>* visited) const;
+
+  friend class PayloadSteps;
+  friend class LinkSteps;
 
   const Source& source_;
   std::uint64_t length_;

@@ -1,5 +1,6 @@
 #include "brackwater_dat/dat_database.hpp"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -67,6 +68,23 @@ Result<DatDatabase> DatDatabase::open_source(std::unique_ptr<Source> source) {
   return DatDatabase(std::move(source), *length, *header, std::move(*directory), std::move(hint));
 }
 
+Result<DatFileEntry> DatDatabase::find(std::uint32_t id) const {
+  const auto found = directory_.find(id);
+  if (found == directory_.end()) return std::unexpected(DatError{DatError::NotFound{id}});
+  return found->second;
+}
+
+Result<std::vector<DatFileEntry>> DatDatabase::entries() const {
+  std::vector<DatFileEntry> sorted;
+  const auto listed = allocation::guarded(directory_.size() * sizeof(DatFileEntry), [&] {
+    sorted.reserve(directory_.size());
+    for (const auto& [id, entry] : directory_) sorted.push_back(entry);
+  });
+  if (!listed) return io_error(listed.error());
+  std::ranges::sort(sorted, {}, &DatFileEntry::id);
+  return sorted;
+}
+
 Result<Bytes> DatDatabase::read_file_data(std::uint32_t first_block, std::uint32_t size) const {
   Bytes out;
   const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());
@@ -76,17 +94,31 @@ Result<Bytes> DatDatabase::read_file_data(std::uint32_t first_block, std::uint32
   return out;
 }
 
-Result<std::vector<DatDatabase::ChainBlock>> DatDatabase::chain_blocks(std::uint32_t first_block,
-                                                                       std::uint32_t size) const {
+Result<std::vector<ChainBlock>> DatDatabase::chain_blocks(std::uint32_t first_block,
+                                                          std::uint32_t size) const {
   return BlockChain(*source_, length_, header_.block_size).blocks(first_block, size);
 }
 
+Result<ChainRead> DatDatabase::read_chain(std::uint32_t first_block, std::uint32_t size) const {
+  ChainRead read;
+  const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());
+  auto ended_early = chain.read(first_block, size, read.data, &read.blocks);
+  if (!ended_early) return std::unexpected(std::move(ended_early.error()));
+  read.ended_early = *ended_early;
+  return read;
+}
+
+Result<Bytes> DatDatabase::read_stored(std::uint32_t id) const {
+  const auto entry = find(id);
+  if (!entry) return std::unexpected(entry.error());
+  return read_file_data(entry->offset, entry->size);
+}
+
 Result<Bytes> DatDatabase::get_file(std::uint32_t id) const {
-  const auto found = directory_.find(id);
-  if (found == directory_.end()) return std::unexpected(DatError{DatError::NotFound{id}});
-  const DatFileEntry& entry = found->second;
-  auto stored = read_file_data(entry.offset, entry.size);
-  if (!stored || !is_compressed(entry)) return stored;
+  const auto entry = find(id);
+  if (!entry) return std::unexpected(entry.error());
+  auto stored = read_file_data(entry->offset, entry->size);
+  if (!stored || !is_compressed(*entry)) return stored;
   auto decompressed = utils::try_decompress_lrs(*stored);
   if (!decompressed) return io_error(std::move(decompressed.error()));
   return std::move(*decompressed);

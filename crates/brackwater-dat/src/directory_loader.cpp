@@ -31,7 +31,8 @@ Result<Directory> load_directory(const BlockChain& chain, std::uint32_t root_off
         !added) {
       return io_error(added.error());
     }
-    if (!first_visit) return corruption("directory node at " + hex32(offset) + " is reached twice");
+    if (!first_visit)
+      return corruption("directory node at " + hex_id(offset) + " is reached twice");
     if (auto read = chain.read(offset, DirectoryNode::kLength, bytes); !read) {
       return std::unexpected(std::move(read.error()));
     }

@@ -90,7 +90,7 @@ std::string display_text(const IoError& error) {
   return error.message();
 }
 
-std::string display_text(const ParseError& error) {
+std::string debug_text(const ParseError& error) {
   if (error.frames().empty()) return error.cause().message();
   std::string text = display_text(error.cause());
   for (const auto& frame : error.frames()) {
@@ -98,8 +98,6 @@ std::string display_text(const ParseError& error) {
   }
   return text;
 }
-
-std::string debug_text(const ParseError& error) { return display_text(error); }
 
 std::string debug_text(const DatError& error) {
   return std::visit(
@@ -165,24 +163,26 @@ std::string one_line(std::string_view text) {
 
 }  // namespace
 
+std::string display_text(const ParseError& error) {
+  std::string text = one_line(display_text(error.cause()));
+  for (const auto& frame : error.frames()) {
+    // "While parsing field 'x' in R" reads on as "while parsing ...".
+    std::string context = frame.message;
+    if (!context.empty() && context[0] >= 'A' && context[0] <= 'Z') context[0] += 32;
+    text += " " + one_line(context);
+  }
+  return text;
+}
+
 std::string display_text(const DatError& error) {
   return std::visit(
       Overloaded{
           [](const DatError::Io& e) { return "read failed: " + one_line(display_text(e.error)); },
-          [](const DatError::BinRead& e) {
-            std::string text = one_line(display_text(e.error.cause()));
-            for (const auto& frame : e.error.frames()) {
-              // "While parsing field 'x' in R" reads on as "while parsing ...".
-              std::string context = frame.message;
-              if (!context.empty() && context[0] >= 'A' && context[0] <= 'Z') context[0] += 32;
-              text += " " + one_line(context);
-            }
-            return text;
-          },
-          [](const DatError::NotFound& e) { return "no file " + hex32(e.id) + " in the archive"; },
-          [](const DatError::DuplicateId& e) { return "duplicate file id " + hex32(e.id); },
+          [](const DatError::BinRead& e) { return display_text(e.error); },
+          [](const DatError::NotFound& e) { return "no file " + hex_id(e.id) + " in the archive"; },
+          [](const DatError::DuplicateId& e) { return "duplicate file id " + hex_id(e.id); },
           [](const DatError::DuplicateNamespacedId& e) {
-            return "duplicate file id " + hex32(e.file_id) + " in namespace " +
+            return "duplicate file id " + hex_id(e.file_id) + " in namespace " +
                    debug_text(e.namespace_);
           },
           [](const DatError::InvalidMagic& e) { return "invalid magic: " + one_line(e.text); },
@@ -209,16 +209,10 @@ IoError unexpected_eof() {
   return IoError::simple(IoErrorKind::UnexpectedEof, "failed to fill whole buffer");
 }
 
-IoError out_of_memory(std::size_t bytes) {
-  return IoError::simple(IoErrorKind::OutOfMemory,
-                         "cannot allocate " + std::to_string(bytes) + " bytes");
+IoError IoError::out_of_memory(std::size_t bytes) {
+  return simple(IoErrorKind::OutOfMemory, "cannot allocate " + std::to_string(bytes) + " bytes");
 }
 
-std::string hex32(std::uint32_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text = "0x00000000";
-  for (int i = 9; i >= 2; --i, value >>= 4) text[i] = kDigits[value & 0xF];
-  return text;
-}
+DatError io_failure(IoError error) { return DatError{DatError::Io{std::move(error)}}; }
 
 }  // namespace brackwater_dat

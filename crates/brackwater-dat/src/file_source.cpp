@@ -38,7 +38,8 @@ Result<std::unique_ptr<FileSource>> FileSource::open(const std::filesystem::path
   // Reads of regular files and block devices never wait; a blocking
   // descriptor keeps other files' reads whole rather than EAGAIN.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  // Reads here never use the position, but a file that cannot be positioned is no archive.
+  // Reads here never use the position: the seek only probes that the file
+  // can be positioned, as no FIFO or socket can.
   if (::lseek(fd, static_cast<off_t>(header_offset), SEEK_SET) < 0) {
     return io_error(last_error());
   }

@@ -13,9 +13,10 @@ namespace brackwater_dat {
 // descriptor and closes it when destroyed.
 class FileSource final : public Source {
  public:
-  // Opens `path` read-only and positions it at the header. A path that cannot
-  // be opened, or names a directory, is PathError; a file that cannot be
-  // positioned (a FIFO, a socket) is Io. Never blocks on a FIFO.
+  // Opens `path` read-only. A path that cannot be opened, or names a
+  // directory, is PathError. A seek to `header_offset` probes that the file
+  // can be positioned at all (a FIFO or a socket cannot, and is no archive):
+  // Io where it fails. Never blocks on a FIFO.
   static Result<std::unique_ptr<FileSource>> open(const std::filesystem::path& path,
                                                   std::uint64_t header_offset);
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "brackwater_dat/block_chain.hpp"
 #include "brackwater_dat/bytes.hpp"
 #include "brackwater_dat/dat_file_entry.hpp"
 #include "brackwater_dat/dat_header.hpp"
@@ -36,21 +37,25 @@ class DatDatabase {
   const DatHeader& header() const noexcept { return header_; }
   const Directory& directory() const noexcept { return directory_; }
 
+  // The entry of file `id`; NotFound when the directory has none.
+  Result<DatFileEntry> find(std::uint32_t id) const;
+  // Every entry, sorted by id.
+  Result<std::vector<DatFileEntry>> entries() const;
+
   // Exactly `size` payload bytes of the block chain that starts at `first_block`.
   Result<Bytes> read_file_data(std::uint32_t first_block, std::uint32_t size) const;
 
   // The file's contents, decompressed when its entry says so.
   Result<Bytes> get_file(std::uint32_t id) const;
+  // The file's bytes as stored, not decompressed.
+  Result<Bytes> read_stored(std::uint32_t id) const;
 
-  // The blocks a read of `size` bytes from `first_block` visits, in order, with
-  // the bytes each contributes; the last block's share runs on past its end
-  // when the chain ends early. Reads only the links. For checkers that look
-  // at how files lie in the archive.
-  struct ChainBlock {
-    std::uint32_t offset;
-    std::uint32_t bytes;
-  };
+  // For checkers that look at how files lie in the archive: the blocks a read
+  // of `size` bytes from `first_block` visits, reading only their links; and
+  // the read itself with the blocks it visited and how the chain ended.
+  using ChainBlock = brackwater_dat::ChainBlock;
   Result<std::vector<ChainBlock>> chain_blocks(std::uint32_t first_block, std::uint32_t size) const;
+  Result<ChainRead> read_chain(std::uint32_t first_block, std::uint32_t size) const;
 
  private:
   DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length, const DatHeader& header,

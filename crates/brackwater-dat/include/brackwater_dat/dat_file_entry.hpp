@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace brackwater_dat {
 
@@ -23,5 +24,9 @@ constexpr bool is_compressed(const DatFileEntry& entry) { return (entry.bit_flag
 constexpr std::uint8_t file_type_of(std::uint32_t id) {
   return static_cast<std::uint8_t>(id >> 24);
 }
+
+// A file id as messages and listings write it: "0x" and eight upper-case
+// hexadecimal digits, as 0x0A000262. Block offsets read the same way.
+std::string hex_id(std::uint32_t id);
 
 }  // namespace brackwater_dat

@@ -29,6 +29,8 @@ class IoError {
  public:
   static IoError from_os(int errno_value);
   static IoError simple(IoErrorKind kind, std::string message);
+  // An allocation of `bytes` that could not be had: kind OutOfMemory.
+  static IoError out_of_memory(std::size_t bytes);
 
   IoErrorKind kind() const noexcept { return kind_; }
   const std::string& message() const noexcept { return message_; }
@@ -116,9 +118,15 @@ struct DatError {
 template <class T>
 using Result = std::expected<T, DatError>;
 
+// An I/O failure as the reader's operations report it: DatError::Io.
+DatError io_failure(IoError error);
+
 // Debug texts name the variant and its payload, for example NotFound(536871080)
-// or Os { code: 2, kind: NotFound, message: "No such file or directory" }.
-// Display texts are the plain message, with " (os error N)" for system errors.
+// or Os { code: 2, kind: NotFound, message: "No such file or directory" }; a
+// parse error's lists its frames with their source locations, a line each.
+// Display texts are the plain message, with " (os error N)" for system errors;
+// a parse error's is one line, its frames read on as "... while parsing field
+// 'x' in R", without source locations.
 std::string debug_text(const IoError& error);
 std::string display_text(const IoError& error);
 std::string debug_text(const ParseError& error);

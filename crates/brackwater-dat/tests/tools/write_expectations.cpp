@@ -115,9 +115,7 @@ int main(int argc, char** argv) {
       << ", \"game_version\": " << h.game_version << ", \"version_string\": \""
       << hex_bytes(h.version_string) << "\", \"version_minor\": " << h.version_minor << "},\n";
 
-  std::vector<DatFileEntry> entries;
-  for (const auto& [id, entry] : db->directory()) entries.push_back(entry);
-  std::ranges::sort(entries, {}, &DatFileEntry::id);
+  const std::vector<DatFileEntry> entries = db->entries().value();
   out << "\"entries\": [";
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const DatFileEntry& e = entries[i];

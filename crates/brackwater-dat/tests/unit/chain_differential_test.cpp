@@ -22,7 +22,7 @@ using namespace brackwater_dat::test_support;
 
 using Outcome = std::variant<Bytes, std::string>;
 
-struct ChainRead {
+struct PlantedRead {
   std::uint32_t first_block;
   std::uint32_t size;
 };
@@ -34,9 +34,9 @@ void put_u32(Bytes& image, std::uint64_t at, std::uint32_t value) {
 
 // Lays random chains over random bytes; returns the reads to make of them.
 // `base` is where the image's bytes sit in the archive.
-std::vector<ChainRead> plant_chains(Bytes& image, std::uint64_t base, std::uint32_t block_size,
-                                    std::uint64_t length, std::mt19937& random) {
-  std::vector<ChainRead> reads;
+std::vector<PlantedRead> plant_chains(Bytes& image, std::uint64_t base, std::uint32_t block_size,
+                                      std::uint64_t length, std::mt19937& random) {
+  std::vector<PlantedRead> reads;
   const std::uint32_t capacity = block_size - 4;
   const auto position = [&] { return static_cast<std::uint32_t>(base + random() % image.size()); };
   for (int chain = 0; chain < 8; ++chain) {
@@ -67,15 +67,30 @@ std::vector<ChainRead> plant_chains(Bytes& image, std::uint64_t base, std::uint3
   return reads;
 }
 
-Outcome read_with(const DatDatabase& db, ChainRead read) {
+// The read's bytes or error. The checkers' read_chain must give the same,
+// with the blocks chain_blocks lists and an early end exactly where the last
+// of them gave more than a block holds.
+Outcome read_with(const DatDatabase& db, PlantedRead read) {
   auto data = db.read_file_data(read.first_block, read.size);
+  const auto checked = db.read_chain(read.first_block, read.size);
+  EXPECT_EQ(checked.has_value(), data.has_value());
+  if (checked && data) {
+    EXPECT_TRUE(checked->data == *data);
+    const auto blocks = db.chain_blocks(read.first_block, read.size);
+    EXPECT_TRUE(blocks && checked->blocks == *blocks);
+    const std::uint32_t capacity = db.header().block_size - 4;
+    EXPECT_EQ(checked->ended_early,
+              !checked->blocks.empty() && checked->blocks.back().bytes > capacity);
+  } else if (!checked && !data) {
+    EXPECT_EQ(debug_text(checked.error()), debug_text(data.error()));
+  }
   if (!data) return debug_text(data.error());
   return std::move(*data);
 }
 
 // Errors agree in full, except that a chain that never ends is named by the
 // blocks where its loop was found, which the plain form does not track.
-void expect_same(const Outcome& got, const Outcome& expected, ChainRead read,
+void expect_same(const Outcome& got, const Outcome& expected, PlantedRead read,
                  std::uint32_t block_size) {
   const auto where = "block size " + std::to_string(block_size) + ", chain at " +
                      std::to_string(read.first_block) + ", " + std::to_string(read.size) + " bytes";
@@ -123,7 +138,7 @@ Bytes random_image(std::mt19937& random, std::uint32_t block_size) {
 // last, as chains may have run over it.
 struct Planted {
   Bytes image;
-  std::vector<ChainRead> reads;
+  std::vector<PlantedRead> reads;
 };
 
 Planted planted_archive(std::mt19937& random, std::uint32_t block_size) {
@@ -145,7 +160,7 @@ TEST_F(ChainDifferential, MemoryAndFileReadLikeTheOneBlockAtATimeForm) {
     const auto in_memory = DatDatabase::open_memory(image);
     const auto in_file = DatDatabase::open(path());
     ASSERT_TRUE(in_memory.has_value() && in_file.has_value());
-    for (const ChainRead read : reads) {
+    for (const PlantedRead read : reads) {
       const Outcome expected = read_chain_one_block_at_a_time(
           image_reader(image), image.size(), block_size, read.first_block, read.size);
       expect_same(read_with(*in_memory, read), expected, read, block_size);
@@ -165,7 +180,7 @@ TEST_F(ChainDifferential, PoisonedRangesFailAsTheOneBlockAtATimeFormWould) {
     plan->mode = FaultPlan::Mode::Poison;
     const auto db = DatDatabase::open_source(std::make_unique<FaultSource>(image, plan));
     ASSERT_TRUE(db.has_value()) << debug_text(db.error());
-    for (const ChainRead read : reads) {
+    for (const PlantedRead read : reads) {
       const Outcome expected = read_chain_one_block_at_a_time(
           image_reader(image, std::pair{plan->poison_begin, plan->poison_end}), image.size(),
           block_size, read.first_block, read.size);
@@ -226,7 +241,7 @@ TEST_F(ChainDifferential, ChainsAcrossFourGigabytesReadLikeTheOneBlockAtATimeFor
       for (std::size_t i = 0; i < count; ++i) to[i] = sparse.byte_at(offset + i);
       return std::nullopt;
     };
-    for (const ChainRead read : reads) {
+    for (const PlantedRead read : reads) {
       const Outcome expected = read_chain_one_block_at_a_time(
           reader, SparseSource::kLength, block_size, read.first_block, read.size);
       expect_same(read_with(*db, read), expected, read, block_size);

@@ -91,6 +91,15 @@ TEST(ParseErrorText, BareErrorIsItsCauseMessage) {
   EXPECT_EQ(display_text(error), "failed to fill whole buffer");
 }
 
+TEST(ParseErrorText, FramedErrorIsOneLineForPeopleAndListsItsFramesForDebugging) {
+  const ParseError error(eof(), {{"While parsing field 'magic' in DatHeader", "src/x.cpp", 12}});
+  EXPECT_EQ(display_text(error),
+            "failed to fill whole buffer while parsing field 'magic' in DatHeader");
+  EXPECT_EQ(
+      debug_text(error),
+      "failed to fill whole buffer\n While parsing field 'magic' in DatHeader at src/x.cpp:12");
+}
+
 class DatErrorDisplay : public ::testing::TestWithParam<DebugCase> {};
 
 TEST_P(DatErrorDisplay, IsOneLineForPeople) {
