@@ -101,7 +101,7 @@ function showFile(id) {
       Array.from(part, (b) => (b >= 0x20 && b < 0x7f ? String.fromCharCode(b) : ".")).join(""));
   }
   $("hex").textContent = lines.join("\n");
-  if (id >>> 24 === 0x20) showSoundTable(bytes);
+  if (entry?.type === 0x20) showSoundTable(bytes);
 }
 
 function showSoundTable(bytes) {

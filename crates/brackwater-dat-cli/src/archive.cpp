@@ -16,20 +16,24 @@ std::optional<DatDatabase> open_archive(const std::string& path) {
   return std::move(*db);
 }
 
-std::vector<DatFileEntry> sorted_entries(const DatDatabase& db, std::optional<std::uint8_t> type) {
-  std::vector<DatFileEntry> entries;
-  entries.reserve(db.directory().size());
-  for (const auto& [id, entry] : db.directory()) {
-    if (!type || file_type_of(id) == *type) entries.push_back(entry);
+std::optional<std::vector<DatFileEntry>> sorted_entries(const DatDatabase& db,
+                                                        std::optional<std::uint8_t> type) {
+  auto entries = db.entries();
+  if (!entries) {
+    report_error(display_text(entries.error()));
+    return std::nullopt;
   }
-  std::ranges::sort(entries, {}, &DatFileEntry::id);
-  return entries;
+  if (type)
+    std::erase_if(*entries, [&](const DatFileEntry& e) { return file_type_of(e.id) != *type; });
+  return std::move(*entries);
 }
 
-std::string missing_file_text(const DatDatabase& db, const TypedId& id) {
-  return display_text(DatError{DatError::NotFound{id.value}}) +
-         id.suggestion([&](std::uint32_t other) { return db.directory().contains(other); },
-                       format_id);
+std::string failure_text(const DatDatabase& db, const TypedId& id, const DatError& error) {
+  std::string text = display_text(error);
+  if (std::holds_alternative<DatError::NotFound>(error.value)) {
+    text += id.suggestion([&](std::uint32_t other) { return db.find(other).has_value(); }, hex_id);
+  }
+  return text;
 }
 
 }  // namespace brackwater_dat::cli

@@ -13,12 +13,14 @@ namespace brackwater_dat::cli {
 // The archive at `path`, or none after reporting why it cannot be opened.
 std::optional<DatDatabase> open_archive(const std::string& path);
 
-// The directory's entries sorted by id, only those of `type` when one is given.
-std::vector<DatFileEntry> sorted_entries(const DatDatabase& db,
-                                         std::optional<std::uint8_t> type = std::nullopt);
+// The directory's entries sorted by id, only those of `type` when one is
+// given; none after reporting why they cannot be listed.
+std::optional<std::vector<DatFileEntry>> sorted_entries(
+    const DatDatabase& db, std::optional<std::uint8_t> type = std::nullopt);
 
-// Why `id` cannot be read: it is not in the archive; with the id the person
-// probably meant, when they typed decimal digits that name a file in hex.
-std::string missing_file_text(const DatDatabase& db, const TypedId& id);
+// Why file `id` could not be read, for people: `error`'s display text; for an
+// id not in the archive, with the id the person probably meant when they
+// typed decimal digits that name a file in hex.
+std::string failure_text(const DatDatabase& db, const TypedId& id, const DatError& error);
 
 }  // namespace brackwater_dat::cli

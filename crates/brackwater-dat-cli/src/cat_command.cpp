@@ -14,16 +14,10 @@ ExitStatus run_cat(const CatOptions& options) {
   }
   const auto db = open_archive(options.archive);
   if (!db) return ExitStatus::Failure;
-  const auto found = db->directory().find(options.id.value);
-  if (found == db->directory().end()) {
-    report_error(missing_file_text(*db, options.id));
-    return ExitStatus::Failure;
-  }
-  const Result<Bytes> bytes = options.raw
-                                  ? db->read_file_data(found->second.offset, found->second.size)
-                                  : db->get_file(options.id.value);
+  const auto bytes =
+      options.raw ? db->read_stored(options.id.value) : db->get_file(options.id.value);
   if (!bytes) {
-    report_error(display_text(bytes.error()));
+    report_error(failure_text(*db, options.id, bytes.error()));
     return ExitStatus::Failure;
   }
   return deliver(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),

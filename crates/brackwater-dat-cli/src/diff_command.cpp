@@ -44,9 +44,9 @@ ContentComparison compare_contents(const DatDatabase& old_db, const DatDatabase&
   const auto new_file = new_db.get_file(id);
   ContentComparison comparison{!old_file || !new_file || *old_file != *new_file, {}};
   if (!old_file)
-    comparison.errors.push_back("OLD " + format_id(id) + ": " + display_text(old_file.error()));
+    comparison.errors.push_back("OLD " + hex_id(id) + ": " + display_text(old_file.error()));
   if (!new_file)
-    comparison.errors.push_back("NEW " + format_id(id) + ": " + display_text(new_file.error()));
+    comparison.errors.push_back("NEW " + hex_id(id) + ": " + display_text(new_file.error()));
   return comparison;
 }
 
@@ -58,21 +58,31 @@ ExitStatus run_diff(const DiffOptions& options) {
   const auto new_db = open_archive(options.new_archive);
   if (!new_db) return ExitStatus::Failure;
 
+  const auto old_entries = sorted_entries(*old_db);
+  if (!old_entries) return ExitStatus::Failure;
+  const auto new_entries = sorted_entries(*new_db);
+  if (!new_entries) return ExitStatus::Failure;
+  const auto entry_in = [](const std::vector<DatFileEntry>& sorted,
+                           std::uint32_t id) -> const DatFileEntry* {
+    const auto found = std::ranges::lower_bound(sorted, id, {}, &DatFileEntry::id);
+    return found != sorted.end() && found->id == id ? &*found : nullptr;
+  };
+
   std::map<std::uint32_t, Difference> differences;
   std::vector<std::uint32_t> in_both;
-  for (const DatFileEntry& old_entry : sorted_entries(*old_db)) {
-    const auto found = new_db->directory().find(old_entry.id);
-    if (found == new_db->directory().end()) {
+  for (const DatFileEntry& old_entry : *old_entries) {
+    const DatFileEntry* new_entry = entry_in(*new_entries, old_entry.id);
+    if (!new_entry) {
       differences[old_entry.id] = {Change::Removed};
       continue;
     }
     in_both.push_back(old_entry.id);
-    if (auto fields = changed_fields(old_entry, found->second); !fields.empty()) {
+    if (auto fields = changed_fields(old_entry, *new_entry); !fields.empty()) {
       differences[old_entry.id] = {Change::Changed, std::move(fields)};
     }
   }
-  for (const DatFileEntry& new_entry : sorted_entries(*new_db)) {
-    if (!old_db->directory().contains(new_entry.id)) differences[new_entry.id] = {Change::Added};
+  for (const DatFileEntry& new_entry : *new_entries) {
+    if (!entry_in(*old_entries, new_entry.id)) differences[new_entry.id] = {Change::Added};
   }
 
   if (options.content) {
@@ -108,17 +118,17 @@ ExitStatus run_diff(const DiffOptions& options) {
   for (const auto& [id, difference] : differences) {
     switch (difference.change) {
       case Change::Added:
-        out += "+ " + format_id(id) + "\n";
+        out += "+ " + hex_id(id) + "\n";
         break;
       case Change::Removed:
-        out += "- " + format_id(id) + "\n";
+        out += "- " + hex_id(id) + "\n";
         break;
       case Change::Changed: {
         std::string fields;
         for (const char* field : difference.fields)
           fields += std::string(fields.empty() ? "" : ",") + field;
         if (difference.content) fields += fields.empty() ? "content" : ",content";
-        out += "~ " + format_id(id) + " " + fields + "\n";
+        out += "~ " + hex_id(id) + " " + fields + "\n";
         break;
       }
     }

@@ -62,7 +62,9 @@ ExitStatus run_extract(const ExtractOptions& options) {
     report_error(root.error());
     return ExitStatus::Failure;
   }
-  const std::vector<DatFileEntry> entries = sorted_entries(*db, options.type);
+  const auto listed = sorted_entries(*db, options.type);
+  if (!listed) return ExitStatus::Failure;
+  const std::vector<DatFileEntry>& entries = *listed;
   const TypeFolders folders = type_folders(*root, entries);
 
   std::uint64_t total_bytes = 0;
@@ -80,12 +82,11 @@ ExitStatus run_extract(const ExtractOptions& options) {
         auto bytes =
             options.raw ? db->read_file_data(entry.offset, entry.size) : db->get_file(entry.id);
         if (!bytes) {
-          return std::unexpected(format_id(entry.id) + ": " + display_text(bytes.error()));
+          return std::unexpected(hex_id(entry.id) + ": " + display_text(bytes.error()));
         }
         return std::move(*bytes);
       };
-      auto written =
-          folder->write_file(format_id(entry.id).substr(2) + ".bin", options.force, read);
+      auto written = folder->write_file(hex_id(entry.id).substr(2) + ".bin", options.force, read);
       if (written) {
         ++written_files;
         written_bytes += *written;

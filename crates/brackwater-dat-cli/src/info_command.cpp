@@ -21,7 +21,7 @@ struct Field {
 Field number(const char* name, std::uint32_t value) { return {name, value, std::to_string(value)}; }
 
 // Offsets and ids read as hex in text; JSON keeps every number a number.
-Field hex_number(const char* name, std::uint32_t value) { return {name, value, format_id(value)}; }
+Field hex_number(const char* name, std::uint32_t value) { return {name, value, hex_id(value)}; }
 
 std::vector<Field> header_fields(const DatHeader& h) {
   const std::string version = format_hex_bytes(h.version_string);
@@ -57,15 +57,17 @@ ExitStatus run_info(const InfoOptions& options) {
     return ExitStatus::Failure;
   }
 
+  const auto entries = sorted_entries(*db);
+  if (!entries) return ExitStatus::Failure;
   std::uint64_t compressed = 0, stored_bytes = 0;
   std::map<std::uint8_t, std::uint64_t> types;
-  for (const auto& [id, entry] : db->directory()) {
+  for (const DatFileEntry& entry : *entries) {
     compressed += is_compressed(entry);
     stored_bytes += entry.size;
-    ++types[file_type_of(id)];
+    ++types[file_type_of(entry.id)];
   }
   const std::vector<Field> fields = header_fields(db->header());
-  const std::size_t files = db->directory().size();
+  const std::size_t files = entries->size();
 
   if (options.json) {
     Json header = Json::object();

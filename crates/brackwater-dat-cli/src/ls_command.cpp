@@ -9,7 +9,9 @@ namespace brackwater_dat::cli {
 ExitStatus run_ls(const LsOptions& options) {
   const auto db = open_archive(options.archive);
   if (!db) return ExitStatus::Failure;
-  const auto entries = sorted_entries(*db, options.type);
+  const auto listed = sorted_entries(*db, options.type);
+  if (!listed) return ExitStatus::Failure;
+  const std::vector<DatFileEntry>& entries = *listed;
 
   if (options.json) {
     Json document = Json::array();
@@ -28,9 +30,9 @@ ExitStatus run_ls(const LsOptions& options) {
 
   std::string out;
   for (const DatFileEntry& e : entries) {
-    out += format_id(e.id) + "  " + format_type(file_type_of(e.id)) + "  " +
+    out += hex_id(e.id) + "  " + format_type(file_type_of(e.id)) + "  " +
            pad_right(is_compressed(e) ? "compressed" : "stored", 10) + "  " +
-           pad_left(std::to_string(e.size), 10) + "  " + format_id(e.offset) + "  " +
+           pad_left(std::to_string(e.size), 10) + "  " + hex_id(e.offset) + "  " +
            pad_left(std::to_string(e.timestamp), 10) + "  " + std::to_string(e.version) + "\n";
   }
   return deliver(out, ExitStatus::Success);

@@ -20,13 +20,13 @@ constexpr std::uint8_t kSoundTableType = 0x20;
 std::optional<SoundTable> load_table(const std::string& archive, const TypedId& id) {
   const auto db = open_archive(archive);
   if (!db) return std::nullopt;
-  if (!db->directory().contains(id.value)) {
-    report_error(missing_file_text(*db, id));
+  if (const auto entry = db->find(id.value); !entry) {
+    report_error(failure_text(*db, id, entry.error()));
     return std::nullopt;
   }
   // Another type's bytes would decode to nonsense or fail deep inside a record.
   if (file_type_of(id.value) != kSoundTableType) {
-    report_error(format_id(id.value) + " is of type " + format_type(file_type_of(id.value)) +
+    report_error(hex_id(id.value) + " is of type " + format_type(file_type_of(id.value)) +
                  ", not a sound table (type " + format_type(kSoundTableType) + ")");
     return std::nullopt;
   }
@@ -37,9 +37,7 @@ std::optional<SoundTable> load_table(const std::string& archive, const TypedId& 
   }
   auto table = SoundTable::unpack(*bytes);
   if (!table) {
-    // As a record error of the archive reads: one line, the fields it was met in.
-    report_error("sound table " + format_id(id.value) + ": " +
-                 display_text(DatError{DatError::BinRead{table.error()}}));
+    report_error("sound table " + hex_id(id.value) + ": " + display_text(table.error()));
     return std::nullopt;
   }
   return std::move(*table);
@@ -58,7 +56,7 @@ void note_mistyped_kinds(const SoundTable& table, const std::vector<TypedId>& ki
 }
 
 std::string wave_text(std::optional<std::uint32_t> wave) {
-  return wave ? format_id(*wave) : std::string("none");
+  return wave ? hex_id(*wave) : std::string("none");
 }
 
 }  // namespace
@@ -105,7 +103,7 @@ ExitStatus run_sound(const SoundOptions& options) {
     return deliver(json_text(document), ExitStatus::Success);
   }
 
-  std::string out = "id: " + format_id(table->id()) +
+  std::string out = "id: " + hex_id(table->id()) +
                     "\nhash_key: " + std::to_string(table->hash_key()) +
                     "\nhashes: " + std::to_string(table->hashes().size()) + "\n";
   for (const std::uint32_t kind : kinds) {
@@ -113,9 +111,8 @@ ExitStatus run_sound(const SoundOptions& options) {
     out += "sound " + format_kind(kind) + ": wave " + wave_text(table->resolve_sound(kind)) +
            ", unknown " + std::to_string(data.unknown) + "\n";
     for (const auto& e : data.entries) {
-      out += "  " + format_id(e.wave_did) + " priority " + format_float(e.priority) +
-             " probability " + format_float(e.probability) + " volume " + format_float(e.volume) +
-             "\n";
+      out += "  " + hex_id(e.wave_did) + " priority " + format_float(e.priority) + " probability " +
+             format_float(e.probability) + " volume " + format_float(e.volume) + "\n";
     }
   }
   return deliver(out, ExitStatus::Success);

@@ -22,8 +22,6 @@ constexpr const char* kLower = "0123456789abcdef";
 
 }  // namespace
 
-std::string format_id(std::uint32_t id) { return "0x" + hex(id, 8, kUpper); }
-
 std::string format_type(std::uint8_t type) { return hex(type, 2, kUpper); }
 
 std::string format_kind(std::uint32_t kind) { return "0x" + hex(kind, 2, kUpper); }

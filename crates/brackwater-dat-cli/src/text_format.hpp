@@ -7,8 +7,6 @@
 
 namespace brackwater_dat::cli {
 
-// 0x and eight upper-case hex digits: how every id reads in text output.
-std::string format_id(std::uint32_t id);
 // Two upper-case hex digits.
 std::string format_type(std::uint8_t type);
 // 0x and at least two upper-case hex digits.

@@ -34,7 +34,7 @@ void check_stream(ByteView stored, FileCheck& check) {
                                  std::uint32_t{stored[2]} << 16 | std::uint32_t{stored[3]} << 24;
   const auto decoded = utils::try_decompress_lrs(stored);
   if (!decoded) {
-    check.read_error = display_text(DatError{DatError::Io{decoded.error()}});
+    check.read_error = display_text(io_failure(decoded.error()));
   } else if (decoded->size() < declared) {
     check.short_stream = "declares " + std::to_string(declared) + " bytes, the stream yields " +
                          std::to_string(decoded->size());
@@ -43,26 +43,19 @@ void check_stream(ByteView stored, FileCheck& check) {
 
 FileCheck check_file(const DatDatabase& db, const DatFileEntry& entry) {
   FileCheck check;
-  auto blocks = db.chain_blocks(entry.offset, entry.size);
-  if (!blocks) {
-    check.read_error = display_text(blocks.error());
+  auto read = db.read_chain(entry.offset, entry.size);
+  if (!read) {
+    check.read_error = display_text(read.error());
     return check;
   }
-  check.blocks = std::move(*blocks);
-  // A block holds block_size - 4 bytes; a last block asked for more ended its chain early.
-  const std::uint32_t capacity = db.header().block_size - 4;
-  if (!check.blocks.empty() && check.blocks.back().bytes > capacity) {
+  check.blocks = std::move(read->blocks);
+  if (read->ended_early) {
     const auto& last = check.blocks.back();
-    check.early_end = "the chain ends at block " + format_id(last.offset) + " with " +
+    check.early_end = "the chain ends at block " + hex_id(last.offset) + " with " +
                       std::to_string(last.bytes) + " bytes still to read, more than its " +
-                      std::to_string(capacity);
+                      std::to_string(db.header().block_size - 4);
   }
-  const auto stored = db.read_file_data(entry.offset, entry.size);
-  if (!stored) {
-    check.read_error = display_text(stored.error());
-    return check;
-  }
-  if (is_compressed(entry)) check_stream(*stored, check);
+  if (is_compressed(entry)) check_stream(read->data, check);
   return check;
 }
 
@@ -91,9 +84,9 @@ void find_shared_blocks(const std::vector<DatFileEntry>& entries, std::vector<Fi
       if (other == end) break;  // one file alone, however often it visits
       auto& shared = first_shared[visit->file];
       if (!shared || visit->position < shared->first) {
-        shared.emplace(visit->position, "block " + format_id(visit->block) +
+        shared.emplace(visit->position, "block " + hex_id(visit->block) +
                                             " is also in the chain of " +
-                                            format_id(entries[other->file].id));
+                                            hex_id(entries[other->file].id));
       }
     }
     group = end;
@@ -108,7 +101,9 @@ void find_shared_blocks(const std::vector<DatFileEntry>& entries, std::vector<Fi
 ExitStatus run_verify(const VerifyOptions& options) {
   const auto db = open_archive(options.archive);
   if (!db) return ExitStatus::Failure;
-  const std::vector<DatFileEntry> entries = sorted_entries(*db);
+  const auto listed = sorted_entries(*db);
+  if (!listed) return ExitStatus::Failure;
+  const std::vector<DatFileEntry>& entries = *listed;
   std::uint64_t total_bytes = 0;
   for (const DatFileEntry& entry : entries) total_bytes += entry.size;
 
@@ -131,7 +126,7 @@ ExitStatus run_verify(const VerifyOptions& options) {
                                        std::pair{"early_end", &check.early_end}}) {
       if (!*detail) continue;
       problems.push_back({{"id", entries[i].id}, {"problem", name}, {"detail", **detail}});
-      out += format_id(entries[i].id) + " " + name + ": " + **detail + "\n";
+      out += hex_id(entries[i].id) + " " + name + ": " + **detail + "\n";
     }
   }
   const ExitStatus status = problems.empty() ? ExitStatus::Success : ExitStatus::Problems;

@@ -4,11 +4,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <bit>
 #include <brackwater_dat/brackwater_dat.hpp>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -84,23 +82,17 @@ class PyDatabase {
 
   bool contains(const py::object& id) const {
     const auto value = id_if_in_range(id);
-    return value && db_.directory().contains(*value);
+    return value && db_.find(*value).has_value();
   }
 
   py::object entry(const py::object& id) const {
-    const std::uint32_t value = to_u32(id, "file id");
-    const auto found = db_.directory().find(value);
-    if (found == db_.directory().end()) raise(DatError{DatError::NotFound{value}});
-    return make_entry(found->second);
+    return make_entry(value_or_raise(db_.find(to_u32(id, "file id"))));
   }
 
   py::list entries() const {
-    std::vector<const DatFileEntry*> sorted;
-    sorted.reserve(db_.directory().size());
-    for (const auto& [id, entry] : db_.directory()) sorted.push_back(&entry);
-    std::ranges::sort(sorted, {}, [](const DatFileEntry* e) { return e->id; });
+    const auto sorted = value_or_raise(db_.entries());
     py::list list(sorted.size());
-    for (std::size_t i = 0; i < sorted.size(); ++i) list[i] = make_entry(*sorted[i]);
+    for (std::size_t i = 0; i < sorted.size(); ++i) list[i] = make_entry(sorted[i]);
     return list;
   }
 
@@ -158,10 +150,9 @@ class PySoundTable {
   }
 
   std::string repr() const {
-    char text[96];
-    std::snprintf(text, sizeof text, "SoundTable(id=0x%08X, hash_key=%d, %zu hashes, %zu sounds)",
-                  id(), hash_key(), table_.hashes().size(), table_.sounds().size());
-    return text;
+    return "SoundTable(id=" + hex_id(id()) + ", hash_key=" + std::to_string(hash_key()) + ", " +
+           std::to_string(table_.hashes().size()) + " hashes, " +
+           std::to_string(table_.sounds().size()) + " sounds)";
   }
 
   py::object resolve_sound(const py::object& kind) const {
@@ -230,7 +221,7 @@ PYBIND11_MODULE(brackwater_dat, m) {
       "decompress_lrs",
       [](const py::object& data) {
         auto out = bw::utils::try_decompress_lrs(BufferView(data).bytes());
-        if (!out) raise(bw::DatError{bw::DatError::Io{out.error()}});
+        if (!out) raise(bw::io_failure(out.error()));
         return to_bytes(*out);
       },
       py::arg("data"), "Decodes an LRS payload (a length prefix, then the token stream).");

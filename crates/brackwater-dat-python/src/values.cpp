@@ -5,7 +5,6 @@
 
 #include <bit>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -47,12 +46,6 @@ float narrow(double value) {
   return std::bit_cast<float>(sign | 0x7F800000u | payload);
 }
 
-std::string hex(std::uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-  return text;
-}
-
 std::string float_repr(float value) { return py::repr(py::float_(widen(value))); }
 
 bool same_bits(float a, float b) {
@@ -65,7 +58,7 @@ bool same_entry(const SoundEntry& a, const SoundEntry& b) {
 }
 
 std::string entry_repr(const SoundEntry& e) {
-  return "SoundEntry(wave_did=" + hex(e.wave_did, 8) + ", priority=" + float_repr(e.priority) +
+  return "SoundEntry(wave_did=" + hex_id(e.wave_did) + ", priority=" + float_repr(e.priority) +
          ", probability=" + float_repr(e.probability) + ", volume=" + float_repr(e.volume) + ")";
 }
 
@@ -109,9 +102,9 @@ void define_values(py::module_& m) {
              return py::hash(py::make_tuple(h.magic, h.block_size, h.root_offset, h.file_size));
            })
       .def("__repr__", [](const DatHeader& h) {
-        return "DatHeader(magic=" + hex(h.magic, 8) +
+        return "DatHeader(magic=" + hex_id(h.magic) +
                ", block_size=" + std::to_string(h.block_size) +
-               ", root_offset=" + hex(h.root_offset, 8) +
+               ", root_offset=" + hex_id(h.root_offset) +
                ", file_size=" + std::to_string(h.file_size) + ", ...)";
       });
 
@@ -130,8 +123,8 @@ void define_values(py::module_& m) {
                  py::make_tuple(e.id, e.bit_flags, e.offset, e.size, e.timestamp, e.version));
            })
       .def("__repr__", [](const DatFileEntry& e) {
-        return "DatFileEntry(id=" + hex(e.id, 8) + ", bit_flags=" + hex(e.bit_flags, 8) +
-               ", offset=" + hex(e.offset, 8) + ", size=" + std::to_string(e.size) +
+        return "DatFileEntry(id=" + hex_id(e.id) + ", bit_flags=" + hex_id(e.bit_flags) +
+               ", offset=" + hex_id(e.offset) + ", size=" + std::to_string(e.size) +
                ", timestamp=" + std::to_string(e.timestamp) +
                ", version=" + std::to_string(e.version) + ")";
       });

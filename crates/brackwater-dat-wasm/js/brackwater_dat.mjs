@@ -78,9 +78,21 @@ function checkBytes(value, what) {
   return value;
 }
 
-const HEADER_FIELDS = ["magic", "blockSize", "fileSize", "dataset", "subset", "freeHead",
-                       "freeTail", "freeCount", "rootOffset", "newLru", "oldLru", "useLru",
-                       "masterMapId", "engineVersion", "gameVersion"];
+// Readers of the field kinds that the module's layout names.
+const FIELD_READERS = {
+  u32: (view, at) => view.getUint32(at, true),
+  u8: (view, at) => view.getUint8(at),
+  bool: (view, at) => view.getUint8(at) !== 0,
+  f32: (view, at) => view.getFloat32(at, true),
+  bytes16: (view, at) => new Uint8Array(view.buffer, at, 16).slice(),
+};
+
+// A record at `at` as a plain object, its fields where `layout` says they lie.
+function readRecord(view, at, layout) {
+  const record = {};
+  for (const [name, offset, kind] of layout.fields) record[name] = FIELD_READERS[kind](view, at + offset);
+  return record;
+}
 
 export async function load(bytesOrUrl) {
   const module = await WebAssembly.compile(await moduleBytes(bytesOrUrl));
@@ -104,6 +116,8 @@ export async function load(bytesOrUrl) {
   };
   const lastError = () => new DatError(text(w.bw_error_display()), text(w.bw_error_debug()),
                                        w.bw_error_not_found() === 1);
+  // Where the module's records keep their fields: one definition, the module's.
+  const layout = JSON.parse(text(w.bw_layout()));
 
   // Copies `bytes` into the module's memory; the caller frees the pointer.
   const copyIn = (bytes) => {
@@ -137,13 +151,7 @@ export async function load(bytesOrUrl) {
     constructor(handle, key) {
       if (key !== token) throw new TypeError("use openArchive to open an archive");
       this.#handle = handle;
-      const v = view();
-      const at = address(w.bw_header(handle));
-      const header = {};
-      HEADER_FIELDS.forEach((name, i) => { header[name] = v.getUint32(at + 4 * i, true); });
-      header.versionString = new Uint8Array(w.memory.buffer, at + 60, 16).slice();
-      header.versionMinor = v.getUint32(at + 76, true);
-      this.header = Object.freeze(header);
+      this.header = Object.freeze(readRecord(view(), address(w.bw_header(handle)), layout.header));
     }
     #open() {
       if (this.#handle === 0) throw new DatError("the archive is closed", "Closed");
@@ -155,16 +163,10 @@ export async function load(bytesOrUrl) {
       const handle = this.#open();
       const count = w.bw_size(handle);
       const at = address(w.bw_entries(handle));
+      if (at === 0) throw lastError();
       const v = view();
       const entries = new Array(count);
-      for (let i = 0; i < count; ++i) {
-        const e = at + 24 * i;
-        const bitFlags = v.getUint32(e, true);
-        const id = v.getUint32(e + 4, true);
-        entries[i] = { id, type: id >>> 24, bitFlags, compressed: (bitFlags & 1) === 1,
-                       offset: v.getUint32(e + 8, true), size: v.getUint32(e + 12, true),
-                       timestamp: v.getUint32(e + 16, true), version: v.getUint32(e + 20, true) };
-      }
+      for (let i = 0; i < count; ++i) entries[i] = readRecord(v, at + layout.entry.size * i, layout.entry);
       return entries;
     }
     getFile(id) {
@@ -214,9 +216,7 @@ export async function load(bytesOrUrl) {
           const v = view();
           const entries = [];
           for (let k = 0, n = v.getUint32(scratch, true); k < n; ++k) {
-            const e = at + 16 * k;
-            entries.push({ waveDid: v.getUint32(e, true), priority: v.getFloat32(e + 4, true),
-                           probability: v.getFloat32(e + 8, true), volume: v.getFloat32(e + 12, true) });
+            entries.push(readRecord(v, at + layout.soundEntry.size * k, layout.soundEntry));
           }
           this.sounds.set(kind, { entries, unknown: w.bw_sound_unknown(handle, kind) });
           // The library's own answer for each kind the table has; any other kind has none.
@@ -235,8 +235,12 @@ export async function load(bytesOrUrl) {
     DatError,
     SoundTable,
     openArchive(bytes) {
-      const pointer = copyIn(checkBytes(bytes, "bytes"));
-      const handle = address(w.bw_open(pointer, bytes.length));  // takes the copy
+      checkBytes(bytes, "bytes");
+      // The archive goes into a buffer the module's database then adopts.
+      const buffer = address(w.bw_bytes_new(bytes.length));
+      if (buffer === 0) throw lastError();
+      new Uint8Array(w.memory.buffer, address(w.bw_bytes_data(buffer)), bytes.length).set(bytes);
+      const handle = address(w.bw_open(buffer));
       if (handle === 0) throw lastError();
       return new Archive(handle, token);
     },

@@ -1,10 +1,13 @@
 // The WebAssembly module's whole surface: a small C interface over the
 // library, used only by brackwater_dat.mjs. Handles are pointers into the
 // module's memory; results that are bytes are fresh allocations the caller
-// copies and releases with bw_free. A failed call returns 0 (or null) and
-// leaves its error for bw_error_* until the next failing call.
+// copies and releases with bw_free. Records (the header, entries, sound
+// entries) are read by JavaScript where bw_layout says their fields lie. A
+// failed call returns 0 (or null) and leaves its error for bw_error_* until
+// the next failing call.
 #include <algorithm>
 #include <brackwater_dat/brackwater_dat.hpp>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,9 +39,16 @@ void remember(const ParseError& error) {
   last_error.not_found = false;
 }
 
-void remember_out_of_memory(std::size_t bytes) {
-  remember(DatError{DatError::Io{IoError::simple(
-      IoErrorKind::OutOfMemory, "cannot allocate " + std::to_string(bytes) + " bytes")}});
+// Without exceptions a failed allocation traps; asking the allocator first
+// (one thread, so the answer holds) makes it an error instead.
+bool can_allocate(std::size_t bytes) {
+  void* probe = std::malloc(std::max<std::size_t>(bytes, 1));
+  if (probe == nullptr) {
+    remember(io_failure(IoError::out_of_memory(bytes)));
+    return false;
+  }
+  std::free(probe);
+  return true;
 }
 
 // A copy of `bytes` in a fresh allocation, its length in *length; null when
@@ -46,7 +56,7 @@ void remember_out_of_memory(std::size_t bytes) {
 std::uint8_t* hand_over(const Bytes& bytes, std::uint32_t* length) {
   auto* copy = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(bytes.size(), 1)));
   if (copy == nullptr) {
-    remember_out_of_memory(bytes.size());
+    remember(io_failure(IoError::out_of_memory(bytes.size())));
     return nullptr;
   }
   std::memcpy(copy, bytes.data(), bytes.size());
@@ -62,35 +72,23 @@ std::uint8_t* hand_over(Result<Bytes>&& bytes, std::uint32_t* length) {
   return hand_over(*bytes, length);
 }
 
-// The archive's bytes where JavaScript copied them, owned from then on:
-// opening keeps them instead of a second copy.
-class CopiedBytes final : public Source {
- public:
-  CopiedBytes(std::uint8_t* bytes, std::uint32_t length) noexcept
-      : bytes_(bytes), length_(length) {}
-  ~CopiedBytes() override { std::free(bytes_); }
-  CopiedBytes(const CopiedBytes&) = delete;
-  CopiedBytes& operator=(const CopiedBytes&) = delete;
-
-  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
-                                              std::span<std::uint8_t> buffer) const override {
-    if (offset >= length_) return 0;
-    const auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length_ - offset));
-    std::memcpy(buffer.data(), bytes_ + offset, count);
-    return count;
-  }
-  std::expected<std::uint64_t, IoError> length() const override { return length_; }
-
- private:
-  std::uint8_t* bytes_;
-  std::uint32_t length_;
+// An entry as JavaScript reads it: the six fields, and its type and whether
+// it is compressed as the library says.
+struct EntryRecord {
+  std::uint32_t id;
+  std::uint32_t bit_flags;
+  std::uint32_t offset;
+  std::uint32_t size;
+  std::uint32_t timestamp;
+  std::uint32_t version;
+  std::uint8_t type;
+  std::uint8_t compressed;
 };
 
 // An open archive and its entries sorted by id, made once when asked for.
 struct Archive {
   DatDatabase db;
-  std::vector<DatFileEntry> sorted;
+  std::vector<EntryRecord> sorted;
 };
 
 // A decoded table and its kinds sorted, for walking from JavaScript.
@@ -99,6 +97,61 @@ struct Table {
   std::vector<std::uint32_t> kinds;
 };
 
+// Where each record's fields lie, as JSON: {"header": {"size": 80, "fields":
+// [[name, offset, kind], ...]}, "entry": ..., "soundEntry": ...}, kinds u32,
+// u8, f32, bool (a byte) and bytes16. Fields are listed in the order the
+// JavaScript objects show them.
+std::string layout_json() {
+  struct Field {
+    const char* name;
+    std::size_t offset;
+    const char* kind;
+  };
+  const auto record = [](const char* name, std::size_t size, std::initializer_list<Field> fields) {
+    std::string json =
+        "\"" + std::string(name) + "\": {\"size\": " + std::to_string(size) + ", \"fields\": [";
+    const char* comma = "";
+    for (const Field& field : fields) {
+      json += comma + std::string("[\"") + field.name + "\", " + std::to_string(field.offset) +
+              ", \"" + field.kind + "\"]";
+      comma = ", ";
+    }
+    return json + "]}";
+  };
+// Each record's fields: F(member, name, kind) for the record type R in scope.
+#define F(member, name, kind) \
+  Field { name, offsetof(R, member), kind }
+  const std::string header = [&] {
+    using R = DatHeader;
+    return record(
+        "header", sizeof(R),
+        {F(magic, "magic", "u32"), F(block_size, "blockSize", "u32"),
+         F(file_size, "fileSize", "u32"), F(dataset, "dataset", "u32"), F(subset, "subset", "u32"),
+         F(free_head, "freeHead", "u32"), F(free_tail, "freeTail", "u32"),
+         F(free_count, "freeCount", "u32"), F(root_offset, "rootOffset", "u32"),
+         F(new_lru, "newLru", "u32"), F(old_lru, "oldLru", "u32"), F(use_lru, "useLru", "u32"),
+         F(master_map_id, "masterMapId", "u32"), F(engine_version, "engineVersion", "u32"),
+         F(game_version, "gameVersion", "u32"), F(version_string, "versionString", "bytes16"),
+         F(version_minor, "versionMinor", "u32")});
+  }();
+  const std::string entry = [&] {
+    using R = EntryRecord;
+    return record(
+        "entry", sizeof(R),
+        {F(id, "id", "u32"), F(type, "type", "u8"), F(bit_flags, "bitFlags", "u32"),
+         F(compressed, "compressed", "bool"), F(offset, "offset", "u32"), F(size, "size", "u32"),
+         F(timestamp, "timestamp", "u32"), F(version, "version", "u32")});
+  }();
+  const std::string sound_entry = [&] {
+    using R = file_type::SoundEntry;
+    return record("soundEntry", sizeof(R),
+                  {F(wave_did, "waveDid", "u32"), F(priority, "priority", "f32"),
+                   F(probability, "probability", "f32"), F(volume, "volume", "f32")});
+  }();
+#undef F
+  return "{" + header + ", " + entry + ", " + sound_entry + "}";
+}
+
 }  // namespace
 
 BW_EXPORT(bw_malloc) void* bw_malloc(std::uint32_t size) {
@@ -106,13 +159,28 @@ BW_EXPORT(bw_malloc) void* bw_malloc(std::uint32_t size) {
 }
 BW_EXPORT(bw_free) void bw_free(void* pointer) { std::free(pointer); }
 
+BW_EXPORT(bw_layout) const char* bw_layout() {
+  static const std::string layout = layout_json();
+  return layout.c_str();
+}
+
 BW_EXPORT(bw_error_display) const char* bw_error_display() { return last_error.display.c_str(); }
 BW_EXPORT(bw_error_debug) const char* bw_error_debug() { return last_error.debug.c_str(); }
 BW_EXPORT(bw_error_not_found) int bw_error_not_found() { return last_error.not_found ? 1 : 0; }
 
-// Takes ownership of `bytes` (from bw_malloc) whatever happens.
-BW_EXPORT(bw_open) Archive* bw_open(std::uint8_t* bytes, std::uint32_t length) {
-  auto db = DatDatabase::open_source(std::make_unique<CopiedBytes>(bytes, length));
+// A buffer of `size` bytes for the caller to fill with an archive and hand to
+// bw_open; null when memory ran out.
+BW_EXPORT(bw_bytes_new) Bytes* bw_bytes_new(std::uint32_t size) {
+  if (!can_allocate(std::size_t{size} + sizeof(Bytes))) return nullptr;
+  return new Bytes(size);
+}
+BW_EXPORT(bw_bytes_data) std::uint8_t* bw_bytes_data(Bytes* bytes) { return bytes->data(); }
+
+// Opens the archive in `bytes` (from bw_bytes_new), which the database
+// adopts; the buffer is the caller's no longer, whatever happens.
+BW_EXPORT(bw_open) Archive* bw_open(Bytes* bytes) {
+  auto db = DatDatabase::open_memory(std::move(*bytes));
+  delete bytes;
   if (!db) {
     remember(db.error());
     return nullptr;
@@ -122,9 +190,7 @@ BW_EXPORT(bw_open) Archive* bw_open(std::uint8_t* bytes, std::uint32_t length) {
 
 BW_EXPORT(bw_close) void bw_close(Archive* archive) { delete archive; }
 
-// The 80-byte header as stored: 15 words, 16 bytes, a word.
 BW_EXPORT(bw_header) const DatHeader* bw_header(const Archive* archive) {
-  static_assert(sizeof(DatHeader) == 80);
   return &archive->db.header();
 }
 
@@ -133,16 +199,22 @@ BW_EXPORT(bw_size) std::uint32_t bw_size(const Archive* archive) {
 }
 
 BW_EXPORT(bw_has) int bw_has(const Archive* archive, std::uint32_t id) {
-  return archive->db.directory().contains(id) ? 1 : 0;
+  return archive->db.find(id) ? 1 : 0;
 }
 
-// The entries sorted by id, 24 bytes each in file order of their fields.
-BW_EXPORT(bw_entries) const DatFileEntry* bw_entries(Archive* archive) {
-  static_assert(sizeof(DatFileEntry) == 24);
+// The entries sorted by id, bw_size of them; null when they cannot be listed.
+BW_EXPORT(bw_entries) const EntryRecord* bw_entries(Archive* archive) {
   if (archive->sorted.size() != archive->db.directory().size()) {
+    const auto entries = archive->db.entries();
+    if (!entries) {
+      remember(entries.error());
+      return nullptr;
+    }
     archive->sorted.clear();
-    for (const auto& [id, entry] : archive->db.directory()) archive->sorted.push_back(entry);
-    std::ranges::sort(archive->sorted, {}, &DatFileEntry::id);
+    for (const DatFileEntry& e : *entries) {
+      archive->sorted.push_back({e.id, e.bit_flags, e.offset, e.size, e.timestamp, e.version,
+                                 file_type_of(e.id), is_compressed(e)});
+    }
   }
   return archive->sorted.data();
 }
@@ -163,7 +235,7 @@ std::uint8_t* bw_decompress_lrs(const std::uint8_t* input, std::uint32_t size,
                                 std::uint32_t* length) {
   auto out = utils::try_decompress_lrs(ByteView(input, size));
   if (!out) {
-    remember(DatError{DatError::Io{out.error()}});
+    remember(io_failure(out.error()));
     return nullptr;
   }
   return hand_over(*out, length);
@@ -196,12 +268,10 @@ BW_EXPORT(bw_sound_kinds) const std::uint32_t* bw_sound_kinds(const Table* table
   return table->kinds.data();
 }
 
-// A kind's entries, 16 bytes each (wave, priority, probability, volume), and
-// their count in *count.
+// A kind's entries, as the layout's soundEntry records, and their count in *count.
 BW_EXPORT(bw_sound_entries)
 const file_type::SoundEntry* bw_sound_entries(const Table* table, std::uint32_t kind,
                                               std::uint32_t* count) {
-  static_assert(sizeof(file_type::SoundEntry) == 16);
   const auto& sound = table->table.sounds().at(kind);
   *count = static_cast<std::uint32_t>(sound.entries.size());
   return sound.entries.data();
