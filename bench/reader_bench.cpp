@@ -13,6 +13,7 @@
 #include <brackwater_dat/file_type/sound_table.hpp>
 #include <brackwater_dat/utils.hpp>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "bench_archives.hpp"
@@ -167,6 +168,20 @@ void fetch_files(benchmark::State& state, const DatDatabase& db, bool compressed
 
 void BM_Fetch(benchmark::State& state) { fetch_files(state, realistic(), state.range(0) != 0); }
 
+// The same stored files, each found by descending the directory.
+void BM_GetFileOnDemand(benchmark::State& state) {
+  const auto entries = entries_where(false);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& entry : entries) {
+      auto file = on_demand().get_file(entry.id);
+      bytes += file->size();
+      benchmark::DoNotOptimize(file);
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
 // Every stored file of `db`, read from `path` the floor's way.
 void fetch_floor(benchmark::State& state, const DatDatabase& db,
                  const std::filesystem::path& path) {
@@ -218,6 +233,79 @@ void BM_FetchMemoryFloor(benchmark::State& state) {
     }
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+// ---- on demand ----
+
+// The realistic archive with its directory read on demand.
+const DatDatabase& on_demand() {
+  static const DatDatabase db =
+      DatDatabase::open(bench::realistic_archive(kCache, kFiles), DirectoryLoading::on_demand)
+          .value();
+  return db;
+}
+
+// Opening reads the header alone, however large the directory; against
+// BM_OpenScaling on the same archive.
+void BM_OpenOnDemand(benchmark::State& state) {
+  const auto path = bench::directory_archive(kCache, static_cast<std::uint32_t>(state.range(0)));
+  for (auto _ : state) {
+    auto db = DatDatabase::open(path, DirectoryLoading::on_demand);
+    benchmark::DoNotOptimize(db);
+  }
+}
+
+// An archive in memory that counts its reads.
+class CountingSource : public Source {
+ public:
+  explicit CountingSource(Bytes bytes) : bytes_(std::move(bytes)) {}
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
+                                              std::span<std::uint8_t> buffer) const override {
+    const std::array parts{buffer};
+    return read_scattered_at(offset, parts);
+  }
+  std::expected<std::size_t, IoError> read_scattered_at(
+      std::uint64_t offset, std::span<const std::span<std::uint8_t>> parts) const override {
+    ++reads;
+    std::size_t total = 0;
+    for (const auto part : parts) {
+      const std::size_t count =
+          offset + total < bytes_.size()
+              ? std::min<std::size_t>(part.size(), bytes_.size() - offset - total)
+              : 0;
+      std::memcpy(part.data(), bytes_.data() + offset + total, count);
+      total += count;
+      if (count < part.size()) break;
+    }
+    return total;
+  }
+  std::expected<std::uint64_t, IoError> length() const override { return bytes_.size(); }
+
+  mutable std::size_t reads = 0;
+
+ private:
+  Bytes bytes_;
+};
+
+// A present id at random each time, page-cached; with the reads a lookup
+// makes, one a node (its two blocks adjacent), counted apart from the timing.
+void BM_FindOnDemand(benchmark::State& state) {
+  std::vector<std::uint32_t> ids;
+  for (const auto& [id, entry] : realistic().directory()) ids.push_back(id);
+  std::mt19937 random(1);
+  std::shuffle(ids.begin(), ids.end(), random);
+  std::size_t next = 0;
+  for (auto _ : state) {
+    auto entry = on_demand().find(ids[next++ % ids.size()]);
+    benchmark::DoNotOptimize(entry);
+  }
+  auto source =
+      std::make_unique<CountingSource>(file_bytes(bench::realistic_archive(kCache, kFiles)));
+  const CountingSource& counted = *source;
+  const auto db = DatDatabase::open_source(std::move(source), DirectoryLoading::on_demand).value();
+  counted.reads = 0;
+  for (std::size_t i = 0; i < 1000; ++i) (void)db.find(ids[i]);
+  state.counters["node_reads_per_lookup"] = static_cast<double>(counted.reads) / 1000;
 }
 
 // ---- decompress ----
@@ -394,6 +482,9 @@ BENCHMARK(BM_FetchFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FetchScattered)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FetchScatteredFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FetchMemory)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetFileOnDemand)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenOnDemand)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FindOnDemand)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FetchMemoryFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenCold)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_OpenColdFloor)->Unit(benchmark::kMillisecond)->Iterations(20);

@@ -46,6 +46,17 @@ def main(path):
     rows.append(("get_file, stored, from memory", f"{ours:.0f} MB/s", f"memcpy {floor:.0f} MB/s",
                  ours / floor, ">= 0.50x memcpy", ours / floor >= 0.5))
     rows.append(("get_file, compressed", f"{time_ms('BM_Fetch/1'):.1f} ms", "", None, "", None))
+    ours, whole = time_ms("BM_OpenOnDemand/1000000"), time_ms("BM_OpenScaling/1000000")
+    rows.append(("open on demand, 1,000,000-entry directory", f"{ours * 1e3:.1f} us",
+                 f"whole {whole:.1f} ms", ours / whole, "<= 0.01x whole", ours / whole <= 0.01))
+    find = runs["BM_FindOnDemand"]
+    find_us = time_ms("BM_FindOnDemand") * 1e3
+    rows.append(("find on demand, 100k-file archive", f"{find_us:.1f} us",
+                 f"{find['node_reads_per_lookup']:.2f} node reads", None, "<= 10 us",
+                 find_us <= 10))
+    ours, whole = time_ms("BM_GetFileOnDemand"), time_ms("BM_Fetch/0")
+    rows.append(("get_file on demand, stored", f"{ours:.1f} ms", f"whole {whole:.1f} ms",
+                 ours / whole, "(reported)", None))
     for i, kind in enumerate(KINDS):
         ours, zlib = rate(f"BM_DecompressLrs/{i}"), rate(f"BM_DecompressZlib/{i}")
         lz4, plain = rate(f"BM_DecompressLz4/{i}"), rate(f"BM_DecompressLrsByteAtATime/{i}")

@@ -1,17 +1,25 @@
-// DatDatabase::open_memory on an arbitrary archive image, then get_file of every entry.
+// An arbitrary archive image opened from memory both ways: opened whole, every
+// entry is read with get_file; opened on demand, lookups answer as the whole
+// directory does wherever it is a search tree.
 #include <brackwater_dat/dat_database.hpp>
 #include <cstdint>
 
 #include "fuzz_check.hpp"
+#include "support/read_every_file.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto db =
-      brackwater_dat::DatDatabase::open_memory(brackwater_dat::Bytes(data, data + size));
+  using brackwater_dat::DatDatabase;
+  const brackwater_dat::Bytes image(data, data + size);
+  const auto db = DatDatabase::open_memory(image);
+  const auto on_demand =
+      DatDatabase::open_memory(image, brackwater_dat::DirectoryLoading::on_demand);
   if (!db) return 0;
+  FUZZ_CHECK(on_demand.has_value());  // it read the header the whole open read
   for (const auto& [id, entry] : db->directory()) {
     FUZZ_CHECK(entry.id == id);
     const auto file = db->get_file(id);
     if (file && !brackwater_dat::is_compressed(entry)) FUZZ_CHECK(file->size() == entry.size);
   }
+  FUZZ_CHECK(!brackwater_dat::test_support::on_demand_disagreement(*db, *on_demand));
   return 0;
 }

@@ -66,20 +66,28 @@ class DatFileEntry:
     """Bit 0 of bit_flags: get_file decompresses the stored payload."""
 
 class DatDatabase:
-    """An open archive with its whole directory in memory.
+    """An open archive.
 
-    It never changes once opened; threads may share it, and get_file and
-    read_file_data release the GIL, so they fetch in parallel.
+    Opened whole (the default), its whole directory is read at once and a
+    lookup is a hash probe; opened on demand, nothing of the directory is
+    read until a lookup descends the tree, reading only the nodes on its way
+    (entries() and len() then walk the whole tree). Where the directory is
+    not a search tree a lookup on demand may fail where the whole directory
+    answers. It never changes once opened; threads may share it, and lookups
+    and reads release the GIL, so they run in parallel.
     """
 
     @staticmethod
-    def open(path: Union[str, bytes, os.PathLike]) -> "DatDatabase":
+    def open(path: Union[str, bytes, os.PathLike], on_demand: bool = False) -> "DatDatabase":
         """Opens the archive file; PathError when it cannot be opened."""
     @staticmethod
-    def from_bytes(data: Buffer) -> "DatDatabase":
+    def from_bytes(data: Buffer, on_demand: bool = False) -> "DatDatabase":
         """Opens an archive held in any bytes-like object; the database keeps its own copy."""
     @property
     def header(self) -> DatHeader: ...
+    @property
+    def on_demand(self) -> bool:
+        """Whether the directory is read on demand."""
     def __len__(self) -> int:
         """The number of files in the directory."""
     def __contains__(self, file_id: object) -> bool: ...

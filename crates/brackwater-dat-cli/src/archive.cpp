@@ -7,8 +7,8 @@
 
 namespace brackwater_dat::cli {
 
-std::optional<DatDatabase> open_archive(const std::string& path) {
-  auto db = DatDatabase::open(path);
+std::optional<DatDatabase> open_archive(const std::string& path, DirectoryLoading loading) {
+  auto db = DatDatabase::open(path, loading);
   if (!db) {
     report_error(display_text(db.error()));
     return std::nullopt;

@@ -11,7 +11,8 @@
 namespace brackwater_dat::cli {
 
 // The archive at `path`, or none after reporting why it cannot be opened.
-std::optional<DatDatabase> open_archive(const std::string& path);
+std::optional<DatDatabase> open_archive(const std::string& path,
+                                        DirectoryLoading loading = DirectoryLoading::whole);
 
 // The directory's entries sorted by id, only those of `type` when one is
 // given; none after reporting why they cannot be listed.

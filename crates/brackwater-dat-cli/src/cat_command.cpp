@@ -12,7 +12,8 @@ ExitStatus run_cat(const CatOptions& options) {
         "refusing to write binary data to a terminal; use --force, or redirect the output");
     return ExitStatus::Failure;
   }
-  const auto db = open_archive(options.archive);
+  const auto db = open_archive(
+      options.archive, options.on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole);
   if (!db) return ExitStatus::Failure;
   const auto bytes =
       options.raw ? db->read_stored(options.id.value) : db->get_file(options.id.value);

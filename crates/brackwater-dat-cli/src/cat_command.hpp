@@ -13,6 +13,7 @@ struct CatOptions {
   TypedId id;
   bool raw = false;
   bool force = false;
+  bool on_demand = false;
 };
 
 // One file's contents, or its stored bytes, to standard output.

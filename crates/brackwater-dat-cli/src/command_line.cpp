@@ -98,6 +98,11 @@ void add_type(CLI::App& command, std::optional<std::uint8_t>& type) {
       ->option_text("TT");
 }
 
+void add_on_demand(CLI::App& command, bool& on_demand) {
+  command.add_flag("--on-demand", on_demand,
+                   "read only the directory nodes on the way to the file, not the whole directory");
+}
+
 void add_progress(CLI::App& command, std::optional<bool>& progress) {
   auto* on = command.add_flag_callback(
       "--progress", [&progress] { progress = true; },
@@ -175,6 +180,7 @@ ExitStatus run_command_line(int argc, char** argv) {
   add_id(*cat_command, "ID", cat.id, "the file's id, as 0x0A000262 or decimal");
   cat_command->add_flag("--raw", cat.raw, "the stored bytes, not decompressed");
   cat_command->add_flag("--force", cat.force, "write even to a terminal");
+  add_on_demand(*cat_command, cat.on_demand);
 
   ExtractOptions extract;
   extract.threads = default_threads();
@@ -197,6 +203,7 @@ ExitStatus run_command_line(int argc, char** argv) {
   add_id(*sound_command, "TABLE_ID", sound.table, "the sound table's id, as 0x20000001");
   add_kinds(*sound_command, sound.kinds, "only these sound kinds");
   add_json(*sound_command, sound.json);
+  add_on_demand(*sound_command, sound.on_demand);
 
   ResolveOptions resolve;
   auto* resolve_command = app.add_subcommand("resolve", "the wave each sound kind plays");
@@ -204,6 +211,7 @@ ExitStatus run_command_line(int argc, char** argv) {
   add_id(*resolve_command, "TABLE_ID", resolve.table, "the sound table's id, as 0x20000001");
   add_kinds(*resolve_command, resolve.kinds, "the sound kinds, as 0x58 or decimal");
   resolve_command->get_option("KIND")->required();
+  add_on_demand(*resolve_command, resolve.on_demand);
 
   VerifyOptions verify;
   auto* verify_command = app.add_subcommand(

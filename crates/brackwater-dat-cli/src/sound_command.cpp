@@ -17,8 +17,10 @@ using file_type::SoundTable;
 constexpr std::uint8_t kSoundTableType = 0x20;
 
 // The table `id` of the archive, decoded; none after reporting why not.
-std::optional<SoundTable> load_table(const std::string& archive, const TypedId& id) {
-  const auto db = open_archive(archive);
+std::optional<SoundTable> load_table(const std::string& archive, const TypedId& id,
+                                     bool on_demand) {
+  const auto db =
+      open_archive(archive, on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole);
   if (!db) return std::nullopt;
   if (const auto entry = db->find(id.value); !entry) {
     report_error(failure_text(*db, id, entry.error()));
@@ -62,7 +64,7 @@ std::string wave_text(std::optional<std::uint32_t> wave) {
 }  // namespace
 
 ExitStatus run_sound(const SoundOptions& options) {
-  const auto table = load_table(options.archive, options.table);
+  const auto table = load_table(options.archive, options.table, options.on_demand);
   if (!table) return ExitStatus::Failure;
   note_mistyped_kinds(*table, options.kinds);
   // Every kind in order, or those asked for in the order asked, each once.
@@ -119,7 +121,7 @@ ExitStatus run_sound(const SoundOptions& options) {
 }
 
 ExitStatus run_resolve(const ResolveOptions& options) {
-  const auto table = load_table(options.archive, options.table);
+  const auto table = load_table(options.archive, options.table, options.on_demand);
   if (!table) return ExitStatus::Failure;
   note_mistyped_kinds(*table, options.kinds);
   std::string out;

@@ -14,12 +14,14 @@ struct SoundOptions {
   TypedId table;
   std::vector<TypedId> kinds;  // none: every kind in the table, else these in this order
   bool json = false;
+  bool on_demand = false;
 };
 
 struct ResolveOptions {
   std::string archive;
   TypedId table;
   std::vector<TypedId> kinds;
+  bool on_demand = false;
 };
 
 // A decoded sound table: its kinds, their waves and entries.

@@ -116,8 +116,20 @@ ExitStatus run_verify(const VerifyOptions& options) {
   progress.finish();
   find_shared_blocks(entries, checks);
 
+  // The directory as a search tree, which lookups on demand rely on.
+  const auto order = db->directory_order_problems();
+  if (!order) {
+    report_error(display_text(order.error()));
+    return ExitStatus::Failure;
+  }
+
   Json problems = Json::array();
   std::string out;
+  for (const DirectoryOrderProblem& problem : *order) {
+    const std::string detail = "directory node at " + hex_id(problem.node) + ": " + problem.detail;
+    problems.push_back({{"id", nullptr}, {"problem", "directory_order"}, {"detail", detail}});
+    out += "directory_order: " + detail + "\n";
+  }
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const FileCheck& check = checks[i];
     for (const auto& [name, detail] : {std::pair{"read_error", &check.read_error},

@@ -103,6 +103,22 @@ INSTANTIATE_TEST_SUITE_P(
             "RepeatedKinds", "0x20000001", {"0x58", "0x58"}, "0x58 0x0A000262\n0x58 0x0A000262\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ToolTest, OnDemandAnswersAsTheWholeDirectoryDoes) {
+  const std::string archive = write_retail();
+  for (std::vector<std::string> args : {std::vector<std::string>{"cat", archive, "0x0A000262"},
+                                        {"cat", archive, "0x200000A8", "--raw"},
+                                        {"sound", archive, "0x20000001", "--json"},
+                                        {"resolve", archive, "0x200000A8", "0x1F", "0x46"},
+                                        {"resolve", archive, "0x2000FFFF", "0x1F"}}) {
+    const auto whole = run_tool(args);
+    args.push_back("--on-demand");
+    const auto on_demand = run_tool(args);
+    EXPECT_EQ(on_demand.out, whole.out) << args[0];
+    EXPECT_EQ(on_demand.err, whole.err) << args[0];
+    EXPECT_EQ(on_demand.exit_code, whole.exit_code) << args[0];
+  }
+}
+
 TEST_F(ToolTest, DecimalDigitsThatNameSomethingInHexAreQueried) {
   const std::string archive = write_retail();
   // The table typed without its 0x: the error names what was meant.

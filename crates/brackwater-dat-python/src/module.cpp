@@ -54,7 +54,11 @@ class PyDatabase {
  public:
   explicit PyDatabase(DatDatabase db) : db_(std::move(db)) {}
 
-  static PyDatabase open(const py::object& path) {
+  static DirectoryLoading loading(bool on_demand) {
+    return on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole;
+  }
+
+  static PyDatabase open(const py::object& path, bool on_demand) {
     // os.fsencode takes str and os.PathLike and gives the bytes the system sees.
     const auto encoded = py::cast<std::string>(py::module_::import("os").attr("fsencode")(path));
     // The system would stop at a NUL and open another file; Python's open refuses too.
@@ -62,35 +66,55 @@ class PyDatabase {
     const std::filesystem::path native = encoded;
     auto db = [&] {
       py::gil_scoped_release released;
-      return DatDatabase::open(native);
+      return DatDatabase::open(native, loading(on_demand));
     }();
     return PyDatabase(value_or_raise(std::move(db)));
   }
 
-  static PyDatabase from_bytes(const py::object& data) {
+  static PyDatabase from_bytes(const py::object& data, bool on_demand) {
     const BufferView view(data);
     Bytes bytes(view.bytes().begin(), view.bytes().end());
     auto db = [&] {
       py::gil_scoped_release released;
-      return DatDatabase::open_memory(std::move(bytes));
+      return DatDatabase::open_memory(std::move(bytes), loading(on_demand));
     }();
     return PyDatabase(value_or_raise(std::move(db)));
   }
 
   py::object header() const { return make_header(db_.header()); }
-  std::size_t size() const { return db_.directory().size(); }
+  bool on_demand() const { return db_.loading() == DirectoryLoading::on_demand; }
 
+  std::size_t size() const {
+    if (!on_demand()) return db_.directory().size();
+    auto listed = [&] {
+      py::gil_scoped_release released;
+      return db_.entries();
+    }();
+    return value_or_raise(std::move(listed)).size();
+  }
+
+  // A lookup on demand reads nodes, so it runs without the GIL; a failure
+  // other than the id's absence is raised, not taken for absence.
   bool contains(const py::object& id) const {
     const auto value = id_if_in_range(id);
-    return value && db_.find(*value).has_value();
+    if (!value) return false;
+    const auto found = find(*value);
+    if (!found && !std::holds_alternative<DatError::NotFound>(found.error().value)) {
+      raise(found.error());
+    }
+    return found.has_value();
   }
 
   py::object entry(const py::object& id) const {
-    return make_entry(value_or_raise(db_.find(to_u32(id, "file id"))));
+    return make_entry(value_or_raise(find(to_u32(id, "file id"))));
   }
 
   py::list entries() const {
-    const auto sorted = value_or_raise(db_.entries());
+    auto listed = [&] {
+      py::gil_scoped_release released;
+      return db_.entries();
+    }();
+    const auto sorted = value_or_raise(std::move(listed));
     py::list list(sorted.size());
     for (std::size_t i = 0; i < sorted.size(); ++i) list[i] = make_entry(sorted[i]);
     return list;
@@ -116,6 +140,12 @@ class PyDatabase {
   }
 
  private:
+  Result<DatFileEntry> find(std::uint32_t id) const {
+    if (!on_demand()) return db_.find(id);
+    py::gil_scoped_release released;
+    return db_.find(id);
+  }
+
   DatDatabase db_;
 };
 
@@ -178,14 +208,18 @@ PYBIND11_MODULE(brackwater_dat, m) {
   define_values(m);
 
   py::class_<PyDatabase>(m, "DatDatabase",
-                         "An open archive with its whole directory in memory; safe to share "
-                         "between threads.")
-      .def_static("open", &PyDatabase::open, py::arg("path"),
-                  "Opens the archive file at `path` (str or os.PathLike).")
+                         "An open archive, its directory read whole or on demand; safe to "
+                         "share between threads.")
+      .def_static("open", &PyDatabase::open, py::arg("path"), py::arg("on_demand") = false,
+                  "Opens the archive file at `path` (str or os.PathLike). With on_demand, no "
+                  "directory node is read until a lookup needs it.")
       .def_static("from_bytes", &PyDatabase::from_bytes, py::arg("data"),
+                  py::arg("on_demand") = false,
                   "Opens an archive held in any bytes-like object; the database keeps its own "
                   "copy.")
       .def_property_readonly("header", &PyDatabase::header, "The archive header (DatHeader).")
+      .def_property_readonly("on_demand", &PyDatabase::on_demand,
+                             "Whether lookups read the directory's nodes as they go.")
       .def("__len__", &PyDatabase::size)
       .def("__contains__", &PyDatabase::contains)
       .def("entry", &PyDatabase::entry, py::arg("file_id"),

@@ -14,9 +14,11 @@ HEADER_FIELDS = ["magic", "block_size", "file_size", "dataset", "subset", "free_
                  "master_map_id", "engine_version", "game_version", "version_minor"]
 
 
-@pytest.fixture(scope="module")
-def db(archive_path):
-    return bw.DatDatabase.open(archive_path)
+@pytest.fixture(scope="module", params=[False, True], ids=["whole", "on_demand"])
+def db(archive_path, request):
+    opened = bw.DatDatabase.open(archive_path, on_demand=request.param)
+    assert opened.on_demand == request.param
+    return opened
 
 
 def test_header_has_every_field_as_read(db, expected):
@@ -52,7 +54,8 @@ def test_read_file_data_gives_the_stored_bytes(db):
 def test_from_bytes_equals_open_on_the_same_bytes(db, archive_path):
     data = archive_path.read_bytes()
     for view in (data, bytearray(data), memoryview(data)):
-        copy = bw.DatDatabase.from_bytes(view)
+        copy = bw.DatDatabase.from_bytes(view, on_demand=db.on_demand)
+        assert copy.on_demand == db.on_demand
         assert copy.header == db.header
         assert copy.entries() == db.entries()
         assert all(copy.get_file(e.id) == db.get_file(e.id) for e in db.entries())

@@ -240,7 +240,7 @@ export async function load(bytesOrUrl) {
       const buffer = address(w.bw_bytes_new(bytes.length));
       if (buffer === 0) throw lastError();
       new Uint8Array(w.memory.buffer, address(w.bw_bytes_data(buffer)), bytes.length).set(bytes);
-      const handle = address(w.bw_open(buffer));
+      const handle = address(w.bw_open(buffer, 0));
       if (handle === 0) throw lastError();
       return new Archive(handle, token);
     },

@@ -177,9 +177,11 @@ BW_EXPORT(bw_bytes_new) Bytes* bw_bytes_new(std::uint32_t size) {
 BW_EXPORT(bw_bytes_data) std::uint8_t* bw_bytes_data(Bytes* bytes) { return bytes->data(); }
 
 // Opens the archive in `bytes` (from bw_bytes_new), which the database
-// adopts; the buffer is the caller's no longer, whatever happens.
-BW_EXPORT(bw_open) Archive* bw_open(Bytes* bytes) {
-  auto db = DatDatabase::open_memory(std::move(*bytes));
+// adopts; the buffer is the caller's no longer, whatever happens. The
+// directory is read on demand when `on_demand` is 1, else whole.
+BW_EXPORT(bw_open) Archive* bw_open(Bytes* bytes, int on_demand) {
+  auto db = DatDatabase::open_memory(
+      std::move(*bytes), on_demand == 1 ? DirectoryLoading::on_demand : DirectoryLoading::whole);
   delete bytes;
   if (!db) {
     remember(db.error());

@@ -172,17 +172,18 @@ class LinkSteps {
 Result<bool> BlockChain::read(std::uint32_t first_block, std::span<std::uint8_t> out,
                               std::vector<ChainBlock>* visited) const {
   if (out.empty()) return false;
+  // A deliberate limit: no stored file needs more bytes than the archive
+  // holds, so a larger size is refused, before anything is allocated for it.
+  // A chain could deliver more (one that revisits or overlaps its blocks, or
+  // whose last block lies early so the read runs on over the blocks after
+  // it); such reads are refused too.
+  if (out.size() > length_) return io_error(unexpected_eof());
   PayloadSteps steps(*this, out);
   return walk(first_block, static_cast<std::uint32_t>(out.size()), steps, visited);
 }
 
 Result<bool> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Bytes& out,
                               std::vector<ChainBlock>* visited) const {
-  // A deliberate limit: no stored file needs more bytes than the archive
-  // holds, so a larger size is refused before anything is allocated. A chain
-  // could deliver more (one that revisits or overlaps its blocks, or whose
-  // last block lies early so the read runs on over the blocks after it);
-  // such reads are refused too.
   if (size > length_) return io_error(unexpected_eof());
   // A reused buffer of the same size is not cleared again.
   if (auto sized = allocation::resize(out, size); !sized) return io_error(sized.error());

@@ -8,7 +8,7 @@
 #include "block_chain.hpp"
 #include "brackwater_dat/utils.hpp"
 #include "dat_header_layout.hpp"
-#include "directory_loader.hpp"
+#include "directory_tree.hpp"
 #include "errors.hpp"
 #include "file_source.hpp"
 #include "memory_source.hpp"
@@ -28,11 +28,12 @@ Result<DatHeader> read_header(const Source& source) {
 }  // namespace
 
 DatDatabase::DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length,
-                         const DatHeader& header, Directory directory,
+                         const DatHeader& header, DirectoryLoading loading, Directory directory,
                          std::unique_ptr<RunHint> run_hint) noexcept
     : source_(std::move(source)),
       length_(length),
       header_(header),
+      loading_(loading),
       directory_(std::move(directory)),
       run_hint_(std::move(run_hint)) {}
 
@@ -40,17 +41,18 @@ DatDatabase::DatDatabase(DatDatabase&&) noexcept = default;
 DatDatabase& DatDatabase::operator=(DatDatabase&&) noexcept = default;
 DatDatabase::~DatDatabase() = default;
 
-Result<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
+Result<DatDatabase> DatDatabase::open(const std::filesystem::path& path, DirectoryLoading loading) {
   auto source = FileSource::open(path, kHeaderOffset);
   if (!source) return std::unexpected(std::move(source.error()));
-  return open_source(std::move(*source));
+  return open_source(std::move(*source), loading);
 }
 
-Result<DatDatabase> DatDatabase::open_memory(Bytes bytes) {
-  return open_source(std::make_unique<MemorySource>(std::move(bytes)));
+Result<DatDatabase> DatDatabase::open_memory(Bytes bytes, DirectoryLoading loading) {
+  return open_source(std::make_unique<MemorySource>(std::move(bytes)), loading);
 }
 
-Result<DatDatabase> DatDatabase::open_source(std::unique_ptr<Source> source) {
+Result<DatDatabase> DatDatabase::open_source(std::unique_ptr<Source> source,
+                                             DirectoryLoading loading) {
   if (!source) {
     return std::unexpected(DatError{DatError::Other{"no source to open an archive from"}});
   }
@@ -58,31 +60,52 @@ Result<DatDatabase> DatDatabase::open_source(std::unique_ptr<Source> source) {
   if (!length) return io_error(length.error());
   auto header = read_header(*source);
   if (!header) return std::unexpected(std::move(header.error()));
-  auto directory =
-      load_directory(BlockChain(*source, *length, header->block_size), header->root_offset);
-  if (!directory) return std::unexpected(std::move(directory.error()));
+  Directory directory;
+  if (loading == DirectoryLoading::whole) {
+    const BlockChain chain(*source, *length, header->block_size);
+    auto loaded = DirectoryTree(chain, header->root_offset).load();
+    if (!loaded) return std::unexpected(std::move(loaded.error()));
+    directory = std::move(*loaded);
+  }
   std::unique_ptr<RunHint> hint;
   if (auto made = allocation::guarded(0, [&] { hint = std::make_unique<RunHint>(); }); !made) {
     return io_error(made.error());
   }
-  return DatDatabase(std::move(source), *length, *header, std::move(*directory), std::move(hint));
+  return DatDatabase(std::move(source), *length, *header, loading, std::move(directory),
+                     std::move(hint));
 }
 
 Result<DatFileEntry> DatDatabase::find(std::uint32_t id) const {
+  if (loading_ == DirectoryLoading::on_demand) {
+    const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());
+    return DirectoryTree(chain, header_.root_offset).find(id);
+  }
   const auto found = directory_.find(id);
   if (found == directory_.end()) return std::unexpected(DatError{DatError::NotFound{id}});
   return found->second;
 }
 
 Result<std::vector<DatFileEntry>> DatDatabase::entries() const {
+  Result<Directory> walked;
+  if (loading_ == DirectoryLoading::on_demand) {
+    walked = DirectoryTree(BlockChain(*source_, length_, header_.block_size), header_.root_offset)
+                 .load();
+    if (!walked) return std::unexpected(std::move(walked.error()));
+  }
+  const Directory& directory = loading_ == DirectoryLoading::on_demand ? *walked : directory_;
   std::vector<DatFileEntry> sorted;
-  const auto listed = allocation::guarded(directory_.size() * sizeof(DatFileEntry), [&] {
-    sorted.reserve(directory_.size());
-    for (const auto& [id, entry] : directory_) sorted.push_back(entry);
+  const auto listed = allocation::guarded(directory.size() * sizeof(DatFileEntry), [&] {
+    sorted.reserve(directory.size());
+    for (const auto& [id, entry] : directory) sorted.push_back(entry);
   });
   if (!listed) return io_error(listed.error());
   std::ranges::sort(sorted, {}, &DatFileEntry::id);
   return sorted;
+}
+
+Result<std::vector<DirectoryOrderProblem>> DatDatabase::directory_order_problems() const {
+  const BlockChain chain(*source_, length_, header_.block_size);
+  return DirectoryTree(chain, header_.root_offset).order_problems();
 }
 
 Result<Bytes> DatDatabase::read_file_data(std::uint32_t first_block, std::uint32_t size) const {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "brackwater_dat/block_chain.hpp"
@@ -17,30 +18,59 @@ namespace brackwater_dat {
 
 class RunHint;
 
-// An open archive with its whole directory in memory. What it answers never
-// changes after it is opened (it keeps only a hint of how its chains lie) and
-// it reads only at named offsets, so any number of threads may read from one
-// database at once.
+// How opening treats the directory tree. `whole` reads every node when the
+// archive is opened, so that a lookup is one hash probe. `on_demand` reads
+// none then: each lookup descends the tree as a search tree from the root,
+// reading only the nodes on its way. Where the directory is a search tree
+// (in every node the ids strictly ascend, and each child holds only ids
+// between the entries on either side of its link) and at most
+// kMaxDirectoryDepth nodes deep, both ways give the same answers; elsewhere a
+// lookup on demand gives the same answer or an error.
+enum class DirectoryLoading { whole, on_demand };
+// Deeper than any real tree: a B-tree of 32-bit ids with at least two
+// children to each inner node is at most 33 nodes deep, and one whose nodes
+// are half full, 7.
+inline constexpr std::uint32_t kMaxDirectoryDepth = 64;
+
+// A node of the directory where it is not a search tree, and what is wrong.
+struct DirectoryOrderProblem {
+  std::uint32_t node;  // the node's offset
+  std::string detail;
+};
+
+// An open archive. What it answers never changes after it is opened (it
+// keeps only a hint of how its chains lie) and it reads only at named
+// offsets, so any number of threads may read from one database at once.
 class DatDatabase {
  public:
-  // Opens the archive file read-only, reads its header and loads the directory.
-  static Result<DatDatabase> open(const std::filesystem::path& path);
+  // Opens the archive file read-only, reads its header and, read whole, the
+  // directory.
+  static Result<DatDatabase> open(const std::filesystem::path& path,
+                                  DirectoryLoading loading = DirectoryLoading::whole);
   // The same over an archive held in memory; the database owns the bytes.
-  static Result<DatDatabase> open_memory(Bytes bytes);
+  static Result<DatDatabase> open_memory(Bytes bytes,
+                                         DirectoryLoading loading = DirectoryLoading::whole);
   // The same over any source; an error the source returns surfaces as Io.
-  static Result<DatDatabase> open_source(std::unique_ptr<Source> source);
+  static Result<DatDatabase> open_source(std::unique_ptr<Source> source,
+                                         DirectoryLoading loading = DirectoryLoading::whole);
 
   DatDatabase(DatDatabase&&) noexcept;
   DatDatabase& operator=(DatDatabase&&) noexcept;
   ~DatDatabase();
 
   const DatHeader& header() const noexcept { return header_; }
+  DirectoryLoading loading() const noexcept { return loading_; }
+  // The directory loaded when the archive was opened whole; empty on demand.
   const Directory& directory() const noexcept { return directory_; }
 
   // The entry of file `id`; NotFound when the directory has none.
   Result<DatFileEntry> find(std::uint32_t id) const;
-  // Every entry, sorted by id.
+  // Every entry, sorted by id. On demand this walks the whole tree, as
+  // opening whole does.
   Result<std::vector<DatFileEntry>> entries() const;
+  // Each node where the directory is not a search tree, or lies too deep
+  // for a lookup on demand; walks the whole tree.
+  Result<std::vector<DirectoryOrderProblem>> directory_order_problems() const;
 
   // Exactly `size` payload bytes of the block chain that starts at `first_block`.
   Result<Bytes> read_file_data(std::uint32_t first_block, std::uint32_t size) const;
@@ -59,11 +89,13 @@ class DatDatabase {
 
  private:
   DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length, const DatHeader& header,
-              Directory directory, std::unique_ptr<RunHint> run_hint) noexcept;
+              DirectoryLoading loading, Directory directory,
+              std::unique_ptr<RunHint> run_hint) noexcept;
 
   std::unique_ptr<const Source> source_;
   std::uint64_t length_ = 0;  // when opened; bounds what a chain can deliver
   DatHeader header_{};
+  DirectoryLoading loading_ = DirectoryLoading::whole;
   Directory directory_;
   std::unique_ptr<RunHint> run_hint_;  // how the last chain read began
 };

@@ -102,6 +102,11 @@ DatFileEntry ArchiveBuilder::store_file(std::uint32_t id, ByteView contents, boo
 
 std::uint32_t ArchiveBuilder::store_tree(std::span<const DatFileEntry> entries,
                                          std::size_t per_node) {
+  if (!std::ranges::is_sorted(entries, {}, &DatFileEntry::id)) {
+    std::vector<DatFileEntry> sorted(entries.begin(), entries.end());
+    std::ranges::stable_sort(sorted, {}, &DatFileEntry::id);
+    return store_tree(sorted, per_node);
+  }
   NodeSpec node;
   if (entries.size() <= per_node) {
     node.entries.assign(entries.begin(), entries.end());

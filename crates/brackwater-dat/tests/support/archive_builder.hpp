@@ -51,9 +51,10 @@ class ArchiveBuilder {
   // Stores a file's contents, LRS-compressed when asked, and returns its entry.
   DatFileEntry store_file(std::uint32_t id, ByteView contents, bool compressed = false,
                           ChainLayout layout = ChainLayout::Contiguous);
-  // Lays the entries out as a balanced tree whose leaves hold at most
-  // `per_node` entries; a non-leaf with k entries has k + 1 children (at most
-  // 62). Returns the root.
+  // Lays the entries out, sorted by id, as a balanced B-tree whose leaves
+  // hold at most `per_node` entries; a non-leaf with k entries has k + 1
+  // children (at most 62). With unique ids it is a search tree. Returns the
+  // root.
   std::uint32_t store_tree(std::span<const DatFileEntry> entries, std::size_t per_node = 61);
 
   void put_u32(std::uint64_t offset, std::uint32_t value);

@@ -25,6 +25,16 @@ struct ArchiveOutcome {
 // Fetches every file of the directory with get_file.
 ArchiveOutcome read_every_file(const Result<DatDatabase>& db);
 
+// Where an archive opened on demand answers otherwise than opened whole: for
+// every id the whole directory holds, the ids on either side of each, 0 and
+// 0xFFFFFFFF, find and get_file must answer alike. Where the directory is no
+// search tree (as `whole` reports it) a lookup on demand sees only its path:
+// it may fail, or find another occurrence of a repeated id, but never an id
+// the whole directory lacks. The first disagreement, described; none when
+// they agree.
+std::optional<std::string> on_demand_disagreement(const DatDatabase& whole,
+                                                  const DatDatabase& on_demand);
+
 // A short summary for test failure messages, not a byte dump.
 void PrintTo(const ArchiveOutcome& outcome, std::ostream* out);
 

@@ -6,7 +6,8 @@
 // Scenarios: huge-file-size, lrs-huge-prefix, sound-table-huge-count,
 // cyclic-tree, deep-tree, zero-capacity-loop, and lrs-out-of-memory and
 // chain-out-of-memory, which run under an address-space limit that an LRS
-// output or a chain buffer cannot fit in.
+// output or a chain buffer cannot fit in. Those that open an archive and
+// read a file run on demand when -on-demand ends the name.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -36,14 +37,22 @@ void limit_address_space(std::size_t room) {
   ::setrlimit(RLIMIT_AS, &address_space);
 }
 
+// How the scenario opens its archive: a name ending in -on-demand opens it
+// on demand.
+DirectoryLoading loading = DirectoryLoading::whole;
+
 std::string open_and_read(const ArchiveBuilder& builder, std::uint32_t id) {
-  const auto db = DatDatabase::open_memory(builder.image());
+  const auto db = DatDatabase::open_memory(builder.image(), loading);
   if (!db) return debug_text(db.error());
   const auto data = db->get_file(id);
   return data ? "ok " + std::to_string(data->size()) + " bytes" : debug_text(data.error());
 }
 
-std::string run(const std::string& scenario) {
+std::string run(std::string scenario) {
+  if (scenario.ends_with("-on-demand")) {
+    loading = DirectoryLoading::on_demand;
+    scenario.erase(scenario.size() - std::string_view("-on-demand").size());
+  }
   if (scenario == "huge-file-size") {
     ArchiveBuilder builder;
     builder.put_bytes((1 << 20) - 1, Bytes{0});
