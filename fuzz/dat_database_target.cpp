@@ -1,6 +1,7 @@
 // An arbitrary archive image opened from memory both ways: opened whole, every
-// entry is read with get_file; opened on demand, lookups answer as the whole
-// directory does wherever it is a search tree.
+// entry is read with get_file, and with read_file into a buffer of its own;
+// opened on demand, lookups answer as the whole directory does wherever it is
+// a search tree.
 #include <brackwater_dat/dat_database.hpp>
 #include <cstdint>
 
@@ -21,5 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (file && !brackwater_dat::is_compressed(entry)) FUZZ_CHECK(file->size() == entry.size);
   }
   FUZZ_CHECK(!brackwater_dat::test_support::on_demand_disagreement(*db, *on_demand));
+  FUZZ_CHECK(!brackwater_dat::test_support::read_file_disagreement(*db));
   return 0;
 }

@@ -10,6 +10,9 @@ from typing import Dict, List, Optional, Tuple, Union
 
 from typing_extensions import Buffer
 
+# A buffer the reader may write into: bytearray, a writable memoryview, a numpy array.
+WritableBuffer = Buffer
+
 __version__: str
 
 class DatError(Exception):
@@ -97,6 +100,10 @@ class DatDatabase:
         """Every directory entry, sorted by id."""
     def get_file(self, file_id: int) -> bytes:
         """The file's contents, decompressed when its entry says so; NotFoundError when absent."""
+    def read_file_into(self, file_id: int, buffer: WritableBuffer) -> int:
+        """Reads the file's contents, as get_file gives them, into a writable buffer
+        (bytearray, memoryview, numpy array) of at least their size; returns the
+        bytes written. DatError when the buffer is too small."""
     def read_file_data(self, first_block: int, size: int) -> bytes:
         """Exactly `size` bytes of the block chain that starts at `first_block`."""
 

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "errors.hpp"
@@ -31,19 +33,51 @@ py::bytes to_bytes(const Bytes& bytes) {
   return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// The bytes of any contiguous bytes-like object, while it is held.
+// A bytes object of `size` bytes for a read to fill, and cut to what it wrote.
+class FreshBytes {
+ public:
+  explicit FreshBytes(std::size_t size)
+      : object_(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size))) {
+    if (object_ == nullptr) throw py::error_already_set();
+  }
+  ~FreshBytes() { Py_XDECREF(object_); }
+  FreshBytes(const FreshBytes&) = delete;
+  FreshBytes& operator=(const FreshBytes&) = delete;
+
+  std::span<std::uint8_t> span() const noexcept {
+    return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(object_)),
+            static_cast<std::size_t>(PyBytes_GET_SIZE(object_))};
+  }
+  py::bytes take(std::size_t written) {
+    // A bytes object no one else holds yet may be shortened in place.
+    if (written < span().size() &&
+        _PyBytes_Resize(&object_, static_cast<Py_ssize_t>(written)) != 0) {
+      throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::bytes>(std::exchange(object_, nullptr));
+  }
+
+ private:
+  PyObject* object_;
+};
+
+// The bytes of any contiguous bytes-like object, while it is held; a
+// writable one (a bytearray, a memoryview, a numpy array) when asked for.
 class BufferView {
  public:
-  explicit BufferView(const py::object& data) {
-    if (PyObject_GetBuffer(data.ptr(), &view_, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+  explicit BufferView(const py::object& data, bool writable = false) {
+    if (PyObject_GetBuffer(data.ptr(), &view_, writable ? PyBUF_WRITABLE : PyBUF_SIMPLE) != 0) {
+      throw py::error_already_set();
+    }
   }
   ~BufferView() { PyBuffer_Release(&view_); }
   BufferView(const BufferView&) = delete;
   BufferView& operator=(const BufferView&) = delete;
 
-  ByteView bytes() const noexcept {
-    return ByteView(static_cast<const std::uint8_t*>(view_.buf),
-                    static_cast<std::size_t>(view_.len));
+  ByteView bytes() const noexcept { return writable_bytes(); }
+  // Only for a view asked for as writable.
+  std::span<std::uint8_t> writable_bytes() const noexcept {
+    return {static_cast<std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
   }
 
  private:
@@ -120,23 +154,44 @@ class PyDatabase {
     return list;
   }
 
+  // Read straight into the bytes object returned: its size first (which a
+  // hostile entry cannot make larger than the archive allows), then the read.
   py::bytes get_file(const py::object& id) const {
     const std::uint32_t value = to_u32(id, "file id");
-    auto file = [&] {
+    auto size = [&] {
       py::gil_scoped_release released;
-      return db_.get_file(value);
+      return db_.file_size(value);
     }();
-    return to_bytes(value_or_raise(std::move(file)));
+    FreshBytes bytes(value_or_raise(std::move(size)));
+    auto written = [&] {
+      py::gil_scoped_release released;
+      return db_.read_file(value, bytes.span());
+    }();
+    return bytes.take(value_or_raise(std::move(written)));
+  }
+
+  std::size_t read_file_into(const py::object& id, const py::object& buffer) const {
+    const std::uint32_t value = to_u32(id, "file id");
+    const BufferView view(buffer, true);
+    auto written = [&] {
+      py::gil_scoped_release released;
+      return db_.read_file(value, view.writable_bytes());
+    }();
+    return value_or_raise(std::move(written));
   }
 
   py::bytes read_file_data(const py::object& first_block, const py::object& size) const {
     const std::uint32_t block = to_u32(first_block, "first_block");
     const std::uint32_t count = to_u32(size, "size");
-    auto data = [&] {
+    // More than the archive holds is refused before anything is allocated.
+    if (count > db_.length()) return to_bytes(value_or_raise(db_.read_file_data(block, count)));
+    FreshBytes bytes(count);
+    auto read = [&] {
       py::gil_scoped_release released;
-      return db_.read_file_data(block, count);
+      return db_.read_file_data(block, bytes.span());
     }();
-    return to_bytes(value_or_raise(std::move(data)));
+    if (!read) raise(read.error());
+    return bytes.take(count);
   }
 
  private:
@@ -227,6 +282,10 @@ PYBIND11_MODULE(brackwater_dat, m) {
       .def("entries", &PyDatabase::entries, "Every directory entry, sorted by id.")
       .def("get_file", &PyDatabase::get_file, py::arg("file_id"),
            "The file's contents, decompressed when its entry says so.")
+      .def("read_file_into", &PyDatabase::read_file_into, py::arg("file_id"), py::arg("buffer"),
+           "Reads the file's contents, as get_file gives them, into a writable buffer (a "
+           "bytearray, memoryview or numpy array) of at least its size; returns the bytes "
+           "written.")
       .def("read_file_data", &PyDatabase::read_file_data, py::arg("first_block"), py::arg("size"),
            "Exactly `size` bytes of the block chain that starts at `first_block`.");
 

@@ -44,6 +44,22 @@ def test_every_file_matches_the_native_reader_byte_for_byte(db, expected):
         assert db.get_file(int(id_text)) == bytes.fromhex(content), id_text
 
 
+def test_read_file_into_fills_a_buffer_of_the_callers_as_get_file_would(db):
+    largest = max(e.size for e in db.entries()) * 20
+    buffer = bytearray(largest)
+    view = memoryview(buffer)[8:]
+    for entry in db.entries():
+        expected = db.get_file(entry.id)
+        assert db.read_file_into(entry.id, buffer) == len(expected)
+        assert buffer[:len(expected)] == expected
+        assert db.read_file_into(entry.id, view) == len(expected)
+        assert view[:len(expected)] == expected
+    with pytest.raises(bw.DatError, match="cannot hold file 0x20000001"):
+        db.read_file_into(0x20000001, bytearray(10))
+    with pytest.raises(BufferError):
+        db.read_file_into(0x20000001, b"read-only")
+
+
 def test_read_file_data_gives_the_stored_bytes(db):
     entry = db.entry(0x20000001)
     stored = db.read_file_data(entry.offset, entry.size)

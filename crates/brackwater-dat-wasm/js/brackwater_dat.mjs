@@ -126,15 +126,16 @@ export async function load(bytesOrUrl) {
     new Uint8Array(w.memory.buffer, pointer, bytes.length).set(bytes);
     return pointer;
   };
-  // Runs `call(lengthPointer)`, which returns fresh bytes or 0, and copies them out.
-  const bytesOut = (call) => {
+  // Runs `call(lengthPointer)`, which returns fresh bytes or 0, and hands a
+  // view of them to `take` (by default, a copy out of the module's memory).
+  const bytesOut = (call, take = (bytes) => bytes.slice()) => {
     const lengthPointer = scratchWord();
     try {
       const pointer = address(call(lengthPointer));
       if (pointer === 0) throw lastError();
       try {
         const length = view().getUint32(lengthPointer, true);
-        return new Uint8Array(w.memory.buffer, pointer, length).slice();
+        return take(new Uint8Array(w.memory.buffer, pointer, length));
       } finally {
         w.bw_free(pointer);
       }
@@ -172,7 +173,17 @@ export async function load(bytesOrUrl) {
     getFile(id) {
       const handle = this.#open();
       const checked = checkU32(id, "id");
-      return bytesOut((length) => w.bw_get_file(handle, checked, length));
+      return bytesOut((length) => w.bw_read_file(handle, checked, 0xFFFFFFFF, length));
+    }
+    // Reads the file, as getFile gives it, into `target` (at least its size);
+    // returns the bytes written.
+    readFileInto(id, target) {
+      const handle = this.#open();
+      const checked = checkU32(id, "id");
+      checkBytes(target, "target");
+      const capacity = Math.min(target.length, 0xFFFFFFFF);
+      return bytesOut((length) => w.bw_read_file(handle, checked, capacity, length),
+                      (bytes) => { target.set(bytes); return bytes.length; });
     }
     readFileData(firstBlock, size) {
       const handle = this.#open();

@@ -51,25 +51,24 @@ bool can_allocate(std::size_t bytes) {
   return true;
 }
 
-// A copy of `bytes` in a fresh allocation, its length in *length; null when
-// memory ran out.
-std::uint8_t* hand_over(const Bytes& bytes, std::uint32_t* length) {
-  auto* copy = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(bytes.size(), 1)));
-  if (copy == nullptr) {
-    remember(io_failure(IoError::out_of_memory(bytes.size())));
+// A fresh allocation of `size` bytes that `fill` writes, returning how many;
+// that count in *length. Null, with the error remembered, when memory ran out
+// or `fill` failed.
+template <class Fill>
+std::uint8_t* read_out(std::size_t size, std::uint32_t* length, Fill&& fill) {
+  auto* out = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1)));
+  if (out == nullptr) {
+    remember(io_failure(IoError::out_of_memory(size)));
     return nullptr;
   }
-  std::memcpy(copy, bytes.data(), bytes.size());
-  *length = static_cast<std::uint32_t>(bytes.size());
-  return copy;
-}
-
-std::uint8_t* hand_over(Result<Bytes>&& bytes, std::uint32_t* length) {
-  if (!bytes) {
-    remember(bytes.error());
+  const Result<std::size_t> written = fill(std::span(out, size));
+  if (!written) {
+    std::free(out);
+    remember(written.error());
     return nullptr;
   }
-  return hand_over(*bytes, length);
+  *length = static_cast<std::uint32_t>(*written);
+  return out;
 }
 
 // An entry as JavaScript reads it: the six fields, and its type and whether
@@ -221,26 +220,44 @@ BW_EXPORT(bw_entries) const EntryRecord* bw_entries(Archive* archive) {
   return archive->sorted.data();
 }
 
-BW_EXPORT(bw_get_file)
-std::uint8_t* bw_get_file(const Archive* archive, std::uint32_t id, std::uint32_t* length) {
-  return hand_over(archive->db.get_file(id), length);
+// The file's contents read into a fresh allocation of at most `capacity`
+// bytes: a capacity below the file's size is refused, naming both.
+BW_EXPORT(bw_read_file)
+std::uint8_t* bw_read_file(const Archive* archive, std::uint32_t id, std::uint32_t capacity,
+                           std::uint32_t* length) {
+  const auto size = archive->db.file_size(id);
+  if (!size) {
+    remember(size.error());
+    return nullptr;
+  }
+  return read_out(std::min(*size, capacity), length,
+                  [&](std::span<std::uint8_t> out) { return archive->db.read_file(id, out); });
 }
 
 BW_EXPORT(bw_read_file_data)
 std::uint8_t* bw_read_file_data(const Archive* archive, std::uint32_t first_block,
                                 std::uint32_t size, std::uint32_t* length) {
-  return hand_over(archive->db.read_file_data(first_block, size), length);
+  // More than the archive holds is refused before anything is allocated.
+  if (size > archive->db.length()) {
+    remember(archive->db.read_file_data(first_block, size).error());
+    return nullptr;
+  }
+  return read_out(size, length, [&](std::span<std::uint8_t> out) -> Result<std::size_t> {
+    if (auto read = archive->db.read_file_data(first_block, out); !read) {
+      return std::unexpected(read.error());
+    }
+    return out.size();
+  });
 }
 
 BW_EXPORT(bw_decompress_lrs)
 std::uint8_t* bw_decompress_lrs(const std::uint8_t* input, std::uint32_t size,
                                 std::uint32_t* length) {
-  auto out = utils::try_decompress_lrs(ByteView(input, size));
-  if (!out) {
-    remember(io_failure(out.error()));
-    return nullptr;
-  }
-  return hand_over(*out, length);
+  const ByteView stream(input, size);
+  return read_out(utils::lrs_output_bound(stream), length,
+                  [&](std::span<std::uint8_t> out) -> Result<std::size_t> {
+                    return utils::decompress_lrs_into(stream, out);
+                  });
 }
 
 BW_EXPORT(bw_sound_unpack) Table* bw_sound_unpack(const std::uint8_t* input, std::uint32_t size) {

@@ -58,12 +58,18 @@ test("entries come sorted by id and every file matches the native reader byte fo
   assert.equal(archive.size, expected.entries.length);
   assert.deepEqual(entries.map((e) => [e.id, e.bitFlags, e.offset, e.size, e.timestamp, e.version]),
                    expected.entries);
+  const target = new Uint8Array(1 << 20);
   for (const e of entries) {
     assert.equal(e.type, e.id >>> 24);
     assert.equal(e.compressed, (e.bitFlags & 1) === 1);
     assert.ok(archive.has(e.id));
     assert.equal(hexOf(archive.getFile(e.id)), expected.files[String(e.id)], `file ${e.id}`);
+    // Into the caller's array, the same bytes.
+    const written = archive.readFileInto(e.id, target);
+    assert.equal(hexOf(target.subarray(0, written)), expected.files[String(e.id)], `file ${e.id}`);
   }
+  assert.throws(() => archive.readFileInto(0x20000001, new Uint8Array(10)),
+                (error) => error instanceof bw.DatError && /a buffer of 10 bytes cannot hold/.test(error.message));
   const stored = archive.readFileData(entries[0].offset, entries[0].size);
   assert.equal(stored.length, entries[0].size);
   archive.close();

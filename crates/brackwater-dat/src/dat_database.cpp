@@ -7,6 +7,7 @@
 #include "allocation.hpp"
 #include "block_chain.hpp"
 #include "brackwater_dat/utils.hpp"
+#include "coding.hpp"
 #include "dat_header_layout.hpp"
 #include "directory_tree.hpp"
 #include "errors.hpp"
@@ -131,20 +132,89 @@ Result<ChainRead> DatDatabase::read_chain(std::uint32_t first_block, std::uint32
   return read;
 }
 
+Result<void> DatDatabase::read_file_data(std::uint32_t first_block,
+                                         std::span<std::uint8_t> out) const {
+  const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());
+  if (auto read = chain.read(first_block, out); !read) return std::unexpected(read.error());
+  return {};
+}
+
 Result<Bytes> DatDatabase::read_stored(std::uint32_t id) const {
   const auto entry = find(id);
   if (!entry) return std::unexpected(entry.error());
   return read_file_data(entry->offset, entry->size);
 }
 
+// Reads `entry` as get_file gives it into the buffer `buffer(size)` returns
+// (at least `size` bytes, or an error) once the size is known: a stored
+// file's chain straight into it; a compressed file's stored bytes into a
+// buffer of their own (not cleared first: the read fills it), decoded into
+// it. Returns the bytes written.
+template <class Buffer>
+Result<std::size_t> DatDatabase::read_entry(const DatFileEntry& entry, Buffer&& buffer) const {
+  const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());
+  // No file holds more than the archive: a larger size is refused before a
+  // buffer is asked for it, as a chain read refuses it.
+  if (entry.size > length_) return io_error(unexpected_eof());
+  if (!is_compressed(entry)) {
+    Result<std::span<std::uint8_t>> out = buffer(entry.size);
+    if (!out) return std::unexpected(std::move(out.error()));
+    if (auto read = chain.read(entry.offset, out->first(entry.size)); !read) {
+      return std::unexpected(std::move(read.error()));
+    }
+    return entry.size;
+  }
+  std::unique_ptr<std::uint8_t[]> stored;
+  const auto allocated = allocation::guarded(
+      entry.size, [&] { stored = std::make_unique_for_overwrite<std::uint8_t[]>(entry.size); });
+  if (!allocated) return io_error(allocated.error());
+  const std::span<std::uint8_t> payload(stored.get(), entry.size);
+  if (auto read = chain.read(entry.offset, payload); !read) {
+    return std::unexpected(std::move(read.error()));
+  }
+  Result<std::span<std::uint8_t>> out = buffer(utils::lrs_output_bound(payload));
+  if (!out) return std::unexpected(std::move(out.error()));
+  return utils::decompress_lrs_into(payload, *out);
+}
+
 Result<Bytes> DatDatabase::get_file(std::uint32_t id) const {
   const auto entry = find(id);
   if (!entry) return std::unexpected(entry.error());
-  auto stored = read_file_data(entry->offset, entry->size);
-  if (!stored || !is_compressed(*entry)) return stored;
-  auto decompressed = utils::try_decompress_lrs(*stored);
-  if (!decompressed) return io_error(std::move(decompressed.error()));
-  return std::move(*decompressed);
+  Bytes out;
+  auto written = read_entry(*entry, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+    if (auto sized = allocation::resize(out, size); !sized) return io_error(sized.error());
+    return std::span(out);
+  });
+  if (!written) return std::unexpected(std::move(written.error()));
+  out.resize(*written);
+  return out;
+}
+
+Result<std::uint32_t> DatDatabase::file_size(std::uint32_t id) const {
+  const auto entry = find(id);
+  if (!entry) return std::unexpected(entry.error());
+  // What get_file would refuse is no size to make room for.
+  if (entry->size > length_) return io_error(unexpected_eof());
+  if (!is_compressed(*entry) || entry->size < 4) return entry->size;
+  std::array<std::uint8_t, 4> prefix;
+  if (auto read = read_file_data(entry->offset, prefix); !read) {
+    return std::unexpected(std::move(read.error()));
+  }
+  return static_cast<std::uint32_t>(
+      utils::lrs_output_bound(coding::load_u32(prefix.data()), entry->size));
+}
+
+Result<std::size_t> DatDatabase::read_file(std::uint32_t id, std::span<std::uint8_t> out) const {
+  const auto entry = find(id);
+  if (!entry) return std::unexpected(entry.error());
+  return read_entry(*entry, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+    if (out.size() < size) {
+      return std::unexpected(DatError{DatError::Other{"a buffer of " + std::to_string(out.size()) +
+                                                      " bytes cannot hold file " + hex_id(id) +
+                                                      "'s " + std::to_string(size) + " bytes"}});
+    }
+    return out;
+  });
 }
 
 }  // namespace brackwater_dat

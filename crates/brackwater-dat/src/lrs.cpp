@@ -151,40 +151,42 @@ std::size_t decode(const std::uint8_t* stream, std::size_t length, std::size_t l
   return n;
 }
 
-// The room `input`'s output needs: no token yields more than 17 bytes from 2,
-// so the stream bounds the output whatever its length prefix claims.
-std::size_t output_room(ByteView input) {
-  if (input.size() < 4) return input.size();
-  const std::size_t limit = coding::load_u32(input.data());
-  return std::min(limit, (input.size() - 4) / 2 * kLongestReference + 1);
+}  // namespace
+
+std::size_t lrs_output_bound(std::uint32_t prefix, std::size_t stored_size) {
+  if (stored_size < 4) return stored_size;
+  return std::min<std::size_t>(prefix, (stored_size - 4) / 2 * kLongestReference + 1);
 }
 
-// Decodes `input` into `out`, which holds output_room(input) bytes, and
-// cuts it to the output.
-void decode_into(ByteView input, Bytes& out) {
+std::size_t lrs_output_bound(ByteView input) {
+  return lrs_output_bound(input.size() < 4 ? 0 : coding::load_u32(input.data()), input.size());
+}
+
+std::size_t decompress_lrs_into(ByteView input, std::span<std::uint8_t> out) {
   if (input.size() < 4) {
     std::copy(input.begin(), input.end(), out.begin());
-    return;
+    return input.size();
   }
   const std::size_t limit = coding::load_u32(input.data());
   const ByteView stream = input.subspan(4);
-  out.resize(limit == 0 ? 0 : decode(stream.data(), stream.size(), limit, out.data(), out.size()));
+  // The room decode is given never exceeds the limit: its group path, which
+  // checks only the room, so stops at the limit too.
+  const std::size_t room = std::min(out.size(), limit);
+  return limit == 0 ? 0 : decode(stream.data(), stream.size(), limit, out.data(), room);
 }
 
-}  // namespace
-
 Bytes decompress_lrs(ByteView input) {
-  Bytes out(output_room(input));
-  decode_into(input, out);
+  Bytes out(lrs_output_bound(input));
+  out.resize(decompress_lrs_into(input, out));
   return out;
 }
 
 std::expected<Bytes, IoError> try_decompress_lrs(ByteView input) {
   Bytes out;
-  if (auto sized = allocation::resize(out, output_room(input)); !sized) {
+  if (auto sized = allocation::resize(out, lrs_output_bound(input)); !sized) {
     return std::unexpected(sized.error());
   }
-  decode_into(input, out);
+  out.resize(decompress_lrs_into(input, out));
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,8 @@ class DatDatabase {
   ~DatDatabase();
 
   const DatHeader& header() const noexcept { return header_; }
+  // The archive's length in bytes, as it was when opened: no read gives more.
+  std::uint64_t length() const noexcept { return length_; }
   DirectoryLoading loading() const noexcept { return loading_; }
   // The directory loaded when the archive was opened whole; empty on demand.
   const Directory& directory() const noexcept { return directory_; }
@@ -74,9 +77,20 @@ class DatDatabase {
 
   // Exactly `size` payload bytes of the block chain that starts at `first_block`.
   Result<Bytes> read_file_data(std::uint32_t first_block, std::uint32_t size) const;
+  // The same into `out`: exactly out.size() bytes.
+  Result<void> read_file_data(std::uint32_t first_block, std::span<std::uint8_t> out) const;
 
   // The file's contents, decompressed when its entry says so.
   Result<Bytes> get_file(std::uint32_t id) const;
+  // The most bytes get_file gives for file `id`: a stored file's size; a
+  // compressed file's length prefix (read from its first block), or less
+  // where its stored stream could not yield that many. A size larger than
+  // the archive fails as get_file does.
+  Result<std::uint32_t> file_size(std::uint32_t id) const;
+  // get_file's bytes into `out`, which holds at least file_size(id) bytes
+  // (else Other, naming both sizes); returns how many it wrote. For callers
+  // that keep their own buffers: nothing is allocated for a stored file.
+  Result<std::size_t> read_file(std::uint32_t id, std::span<std::uint8_t> out) const;
   // The file's bytes as stored, not decompressed.
   Result<Bytes> read_stored(std::uint32_t id) const;
 
@@ -88,6 +102,9 @@ class DatDatabase {
   Result<ChainRead> read_chain(std::uint32_t first_block, std::uint32_t size) const;
 
  private:
+  template <class Buffer>
+  Result<std::size_t> read_entry(const DatFileEntry& entry, Buffer&& buffer) const;
+
   DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length, const DatHeader& header,
               DirectoryLoading loading, Directory directory,
               std::unique_ptr<RunHint> run_hint) noexcept;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <expected>
+#include <span>
 
 #include "brackwater_dat/bytes.hpp"
 #include "brackwater_dat/error.hpp"
@@ -18,5 +21,17 @@ Bytes decompress_lrs(ByteView input);
 // The same, but an output that cannot be allocated is an OutOfMemory error:
 // for callers that must not throw (get_file, the language bindings).
 std::expected<Bytes, IoError> try_decompress_lrs(ByteView input);
+
+// The most bytes decompress_lrs gives for `input`: its length prefix L, or
+// less where its stream could not yield L bytes (no token yields more than
+// 17 bytes from 2), so that a prefix cannot ask for more room than its
+// stream could fill. Input shorter than 4 bytes comes back whole.
+std::size_t lrs_output_bound(ByteView input);
+// The same for a payload of `stored_size` bytes whose prefix is `prefix`.
+std::size_t lrs_output_bound(std::uint32_t prefix, std::size_t stored_size);
+
+// Decodes `input` into `out`, which holds at least lrs_output_bound(input)
+// bytes, and returns how many it wrote: the bytes decompress_lrs gives.
+std::size_t decompress_lrs_into(ByteView input, std::span<std::uint8_t> out);
 
 }  // namespace brackwater_dat::utils

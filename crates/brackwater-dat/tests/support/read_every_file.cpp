@@ -65,6 +65,41 @@ std::optional<std::string> on_demand_disagreement(const DatDatabase& whole,
   return std::nullopt;
 }
 
+std::optional<std::string> read_file_disagreement(const DatDatabase& db) {
+  for (const auto& [id, entry] : db.directory()) {
+    const auto expected = db.get_file(id);
+    const auto size = db.file_size(id);
+    const std::string which = "file " + hex_id(id) + ": ";
+    if (!size) {
+      // Only a read can fail where get_file does; the prefix is the start of that read.
+      if (expected && expected->size() >= 4) return which + "file_size failed, get_file did not";
+      continue;
+    }
+    if (expected && expected->size() > *size) return which + "get_file gave more than file_size";
+    Bytes buffer(*size + 1, 0xEE);
+    const auto got = db.read_file(id, std::span(buffer).first(*size));
+    if (got.has_value() != expected.has_value()) return which + answer_text(expected);
+    if (!got) {
+      if (debug_text(got.error()) != debug_text(expected.error())) {
+        return which + debug_text(got.error()) + ", get_file: " + debug_text(expected.error());
+      }
+      continue;
+    }
+    if (!std::equal(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*got),
+                    expected->begin(), expected->end())) {
+      return which + "read_file's bytes differ from get_file's";
+    }
+    if (buffer[*size] != 0xEE) return which + "read_file wrote past its buffer";
+    if (*size > 0) {
+      const auto refused = db.read_file(id, std::span(buffer).first(*size - 1));
+      if (refused || !std::holds_alternative<DatError::Other>(refused.error().value)) {
+        return which + "a buffer one byte short was not refused";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 void PrintTo(const ArchiveOutcome& outcome, std::ostream* out) {
   if (outcome.open_error) {
     *out << "open failed: " << *outcome.open_error;

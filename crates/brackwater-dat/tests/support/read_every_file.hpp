@@ -35,6 +35,12 @@ ArchiveOutcome read_every_file(const Result<DatDatabase>& db);
 std::optional<std::string> on_demand_disagreement(const DatDatabase& whole,
                                                   const DatDatabase& on_demand);
 
+// Where read_file into a caller's buffer answers otherwise than get_file, for
+// every file of the directory: into a buffer of file_size bytes it must give
+// the same bytes or error, and a buffer one byte short must be refused. The
+// first disagreement, described; none when they agree.
+std::optional<std::string> read_file_disagreement(const DatDatabase& db);
+
 // A short summary for test failure messages, not a byte dump.
 void PrintTo(const ArchiveOutcome& outcome, std::ostream* out);
 

@@ -61,6 +61,8 @@ class CorruptionSweep : public ::testing::Test {
   ArchiveOutcome with(const Bytes& image) {
     ArchiveOutcome outcome = read_all(image);
     if (const auto whole = DatDatabase::open_memory(image)) {
+      const auto read_file = test_support::read_file_disagreement(*whole);
+      EXPECT_FALSE(read_file) << *read_file;
       const auto on_demand = DatDatabase::open_memory(image, DirectoryLoading::on_demand);
       EXPECT_TRUE(on_demand);  // it reads only the header, which the whole open read too
       const auto disagreement = test_support::on_demand_disagreement(*whole, *on_demand);
