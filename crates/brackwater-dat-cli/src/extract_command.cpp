@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "archive.hpp"
+#include "chain_layout.hpp"
+#include "interruption.hpp"
 #include "output_folder.hpp"
 #include "parallel.hpp"
 #include "progress.hpp"
@@ -35,7 +37,7 @@ void report_failures(const std::vector<std::optional<OutputFolder::WriteError>>&
   std::vector<Kind> order;
   std::map<Kind, std::size_t> counts;
   for (const auto& failure : failures) {
-    if (!failure) continue;
+    if (!failure || failure->kind == Kind::Interrupted) continue;
     const std::size_t seen = counts[failure->kind]++;
     if (seen == 0) order.push_back(failure->kind);
     if (seen < kShown) report_error(failure->message);
@@ -47,9 +49,30 @@ void report_failures(const std::vector<std::optional<OutputFolder::WriteError>>&
     report_error("... and " + files +
                  (kind == Kind::Exists ? (more == 1 ? " exists" : " exist") +
                                              std::string("; use --force to overwrite them")
+                  : kind == Kind::Refused ? std::string(more == 1 ? " shares" : " share") +
+                                                " blocks or loops; --allow-shared extracts them"
                   : kind == Kind::Unreadable ? " could not be read"
                                              : " could not be written"));
   }
+}
+
+// Files whose chains come back to their own blocks or run into other files'
+// are refused, as unzip refuses overlapping entries: the archive is damaged
+// or built so that a small file extracts to a great many bytes.
+std::vector<std::optional<OutputFolder::WriteError>> refusals(
+    const DatDatabase& db, const std::vector<DatFileEntry>& entries, unsigned threads) {
+  const std::vector<ChainLayout> layouts = chain_layouts(db, entries, threads);
+  std::vector<std::optional<OutputFolder::WriteError>> refused(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const ChainLayout& layout = layouts[i];
+    if (!layout.faulty()) continue;
+    refused[i] = OutputFolder::WriteError{
+        OutputFolder::WriteError::Kind::Refused,
+        "refusing " + hex_id(entries[i].id) + ": " +
+            (layout.loop ? layout.loop_text() : layout.shared_text(entries)) +
+            " (an archive's files have blocks of their own); --allow-shared extracts it"};
+  }
+  return refused;
 }
 
 }  // namespace
@@ -65,19 +88,28 @@ ExitStatus run_extract(const ExtractOptions& options) {
   const auto listed = sorted_entries(*db, options.type);
   if (!listed) return ExitStatus::Failure;
   const std::vector<DatFileEntry>& entries = *listed;
+  const Interruption interruption;
+  // By position; none when written or when its type folder failed.
+  std::vector<std::optional<OutputFolder::WriteError>> failures =
+      options.allow_shared ? std::vector<std::optional<OutputFolder::WriteError>>(entries.size())
+                           : refusals(*db, entries, options.threads);
   const TypeFolders folders = type_folders(*root, entries);
 
   std::uint64_t total_bytes = 0;
   for (const DatFileEntry& entry : entries) total_bytes += entry.size;
-  Progress progress("extract", entries.size(), total_bytes, progress_shown(options.progress));
-  // By position; none when written or when its type folder failed.
-  std::vector<std::optional<OutputFolder::WriteError>> failures(entries.size());
-  std::atomic<std::uint64_t> written_files{0}, written_bytes{0};
+  Progress progress("extract", entries.size(), total_bytes, progress_shown(options.progress),
+                    Progress::Counted::Written);
+  std::atomic<std::uint64_t> written_files{0}, written_bytes{0}, not_started{0};
 
   for_each_index(entries.size(), options.threads, [&](std::size_t i) {
     const DatFileEntry& entry = entries[i];
+    if (Interruption::signal() != 0) {
+      ++not_started;
+      return;
+    }
     const auto& folder = folders.at(file_type_of(entry.id));
-    if (folder) {
+    std::optional<std::uint64_t> written;
+    if (folder && !failures[i]) {
       const auto read = [&]() -> std::expected<Bytes, std::string> {
         auto bytes =
             options.raw ? db->read_file_data(entry.offset, entry.size) : db->get_file(entry.id);
@@ -86,29 +118,39 @@ ExitStatus run_extract(const ExtractOptions& options) {
         }
         return std::move(*bytes);
       };
-      auto written = folder->write_file(hex_id(entry.id).substr(2) + ".bin", options.force, read);
-      if (written) {
+      auto stored = folder->write_file(hex_id(entry.id).substr(2) + ".bin", options.force, read);
+      if (stored) {
+        written = *stored;
         ++written_files;
-        written_bytes += *written;
+        written_bytes += *stored;
       } else {
-        failures[i] = std::move(written.error());
+        failures[i] = std::move(stored.error());
       }
     }
-    progress.advance(entry.size);
+    progress.advance(entry.size, written);
   });
   progress.finish();
 
-  std::uint64_t failed = 0;
+  std::uint64_t failed = 0, interrupted = not_started;
   for (const auto& [type, folder] : folders) {
     if (!folder) report_error(folder.error());
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    failed += !folders.at(file_type_of(entries[i].id)) || failures[i];
+    if (failures[i] && failures[i]->kind == OutputFolder::WriteError::Kind::Interrupted) {
+      ++interrupted;
+    } else {
+      failed += !folders.at(file_type_of(entries[i].id)) || failures[i];
+    }
   }
   report_failures(failures);
   const std::string summary = "extracted " + std::to_string(written_files.load()) + " files, " +
                               std::to_string(written_bytes.load()) + " bytes, " +
                               std::to_string(failed) + " failed\n";
+  if (Interruption::signal() != 0) {
+    report_error("interrupted; " + std::to_string(interrupted) + " files not extracted");
+    deliver(summary, ExitStatus::Success);
+    return Interruption::status();
+  }
   return deliver(summary, failed == 0 ? ExitStatus::Success : ExitStatus::Problems);
 }
 

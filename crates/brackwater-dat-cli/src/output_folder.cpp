@@ -5,13 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <brackwater_dat/error.hpp>
 #include <cerrno>
 #include <system_error>
 #include <utility>
 
+#include "interruption.hpp"
 #include "output.hpp"
+#include "text_format.hpp"
 
 namespace brackwater_dat::cli {
 namespace {
@@ -26,10 +29,15 @@ std::atomic<unsigned long> temporary_serial{0};
 std::expected<OutputFolder, std::string> OutputFolder::open(const std::filesystem::path& path) {
   std::error_code error;
   std::filesystem::create_directories(path, error);
-  if (error)
-    return std::unexpected("cannot make folder " + path.string() + ": " + os_text(error.value()));
+  if (error) {
+    return std::unexpected("cannot make folder " + shown_path(path.native()) + ": " +
+                           os_text(error.value()));
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected("cannot open folder " + path.string() + ": " + os_text(errno));
+  if (fd < 0) {
+    return std::unexpected("cannot open folder " + shown_path(path.native()) + ": " +
+                           os_text(errno));
+  }
   return OutputFolder(fd, path.string());
 }
 
@@ -43,7 +51,7 @@ OutputFolder::~OutputFolder() {
 std::string OutputFolder::child_path(std::string_view name) const {
   std::string path = path_;
   if (!path.ends_with('/')) path += '/';
-  return path.append(name);
+  return shown_path(path.append(name));
 }
 
 std::expected<OutputFolder, std::string> OutputFolder::subfolder(std::string_view name) const {
@@ -84,14 +92,24 @@ std::expected<std::uint64_t, OutputFolder::WriteError> OutputFolder::write_file(
     if (fd < 0 && errno != EEXIST) {
       return std::unexpected(
           WriteError{WriteError::Kind::Unwritable,
-                     "cannot create a file in " + path_ + ": " + os_text(errno)});
+                     "cannot create a file in " + shown_path(path_) + ": " + os_text(errno)});
     }
   }
-  int error =
-      write_all(fd, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  // A piece at a time, so that a large file gives way soon to an interruption.
+  constexpr std::size_t kPiece = 1 << 20;
+  std::string_view left(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  int error = 0;
+  while (error == 0 && !left.empty() && Interruption::signal() == 0) {
+    error = write_all(fd, left.substr(0, kPiece));
+    left.remove_prefix(std::min(kPiece, left.size()));
+  }
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
+  if (error != 0 || Interruption::signal() != 0) {
     ::unlinkat(fd_, temporary.c_str(), 0);
+    if (error == 0) {
+      return std::unexpected(
+          WriteError{WriteError::Kind::Interrupted, child_path(name) + ": interrupted"});
+    }
     return std::unexpected(WriteError{WriteError::Kind::Unwritable,
                                       "cannot write " + child_path(name) + ": " + os_text(error)});
   }

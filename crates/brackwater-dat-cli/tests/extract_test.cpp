@@ -184,7 +184,7 @@ class ExtractProgress : public ToolTest {
 
 // The last drawing of the line: every file done, nothing left.
 const std::regex kFinalLine(
-    "\rextract: 322/322 files, [0-9.]+ [KM]iB/[0-9.]+ [KM]iB, [0-9.]+ [KMG]?i?B/s, 0:00 left *"
+    "\rextract: 322/322 files written, [0-9.]+ [KM]iB, [0-9.]+ [KMG]?i?B/s, 0:00 left *"
     "\r?\n");
 
 TEST_F(ExtractProgress, ShowsOnATerminalAndEndsWithTheSummary) {
@@ -194,6 +194,17 @@ TEST_F(ExtractProgress, ShowsOnATerminalAndEndsWithTheSummary) {
   ASSERT_TRUE(std::regex_search(run.out, line, kFinalLine)) << run.out;
   EXPECT_TRUE(run.out.substr(line.position() + line.length()).starts_with("extracted 322 files, "))
       << run.out;
+}
+
+// A file that is not written is not counted: the line's last count is the summary's.
+TEST_F(ExtractProgress, CountsWhatWasWrittenAsTheSummaryDoes) {
+  const std::string archive = write_archive(small_archive().builder, "small.dat");
+  fs::create_directories(path("out") + "/0A");
+  write_bytes(path("out") + "/0A/0A000011.bin", Bytes{'o', 'l', 'd'});
+  const auto run = run_tool({"extract", archive, path("out"), "--type", "0A", "--progress"});
+  EXPECT_EQ(run.out, "extracted 1 files, 700 bytes, 1 failed\n");
+  EXPECT_TRUE(std::regex_search(run.err, std::regex("\rextract: 1/2 files written, 700 B, ")))
+      << run.err;
 }
 
 TEST_F(ExtractProgress, NoProgressSilencesItOnATerminal) {

@@ -110,7 +110,11 @@ SmallArchive small_archive() {
 }
 
 std::string ToolTest::write_archive(const ArchiveBuilder& builder, const std::string& name) {
-  builder.write(dir_ / name);
+  ArchiveBuilder sealed = builder;
+  if (sealed.header().file_size == 0) {
+    sealed.header().file_size = static_cast<std::uint32_t>(sealed.size());
+  }
+  sealed.write(dir_ / name);
   return path(name);
 }
 

@@ -57,6 +57,8 @@ Bytes small_sound_table();
 // Archives written into a temporary folder of the test's own.
 class ToolTest : public ::testing::Test {
  protected:
+  // The builder's archive; a file_size left 0 is written as its length, as
+  // an archive's header has it.
   std::string write_archive(const ArchiveBuilder& builder, const std::string& name = "a.dat");
   std::string write_image(ByteView image, const std::string& name);
   // The synthetic retail archive, good variant.

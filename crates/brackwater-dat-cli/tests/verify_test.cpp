@@ -43,7 +43,12 @@ struct ProblemArchive {
     builder.allocate_block();
     entries.push_back({0, 0x06000007, early_block, 1500, 0, 0});
     builder.header().root_offset = builder.store_tree(entries);
+    past_the_end =
+        "read failed: failed to fill whole buffer at offset 0x00100000, past the end "
+        "of the archive's " +
+        std::to_string(builder.size()) + " bytes";
   }
+  std::string past_the_end;  // 0x06000002's error
 };
 
 class Verify : public ToolTest {};
@@ -51,20 +56,20 @@ class Verify : public ToolTest {};
 TEST_F(Verify, ReportsEachProblemOfEachFileAndSumsUp) {
   const ProblemArchive problems;
   const auto run = run_tool({"verify", write_archive(problems.builder)});
-  EXPECT_EQ(run.out,
-            "0x06000002 read_error: read failed: failed to fill whole buffer\n"
-            "0x06000003 short_stream: declares 650 bytes, the stream yields 600\n"
-            "0x06000004 short_stream: no length prefix in 2 stored bytes\n"
-            "0x06000005 shared_block: block " +
-                hex8(problems.shared_block) +
-                " is also in the chain of 0x06000006\n"
-                "0x06000006 shared_block: block " +
-                hex8(problems.shared_block) +
-                " is also in the chain of 0x06000005\n"
-                "0x06000007 early_end: the chain ends at block " +
-                hex8(problems.early_block) +
-                " with 1500 bytes still to read, more than its 1020\n"
-                "verified 7 files: 6 problems\n");
+  EXPECT_EQ(run.out, "0x06000002 read_error: " + problems.past_the_end +
+                         "\n"
+                         "0x06000003 short_stream: declares 650 bytes, the stream yields 600\n"
+                         "0x06000004 short_stream: no length prefix in 2 stored bytes\n"
+                         "0x06000005 shared_block: block " +
+                         hex8(problems.shared_block) +
+                         " is also in the chain of 0x06000006\n"
+                         "0x06000006 shared_block: block " +
+                         hex8(problems.shared_block) +
+                         " is also in the chain of 0x06000005\n"
+                         "0x06000007 early_end: the chain ends at block " +
+                         hex8(problems.early_block) +
+                         " with 1500 bytes still to read, more than its 1020\n"
+                         "verified 7 files: 6 problems\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 1);
 }

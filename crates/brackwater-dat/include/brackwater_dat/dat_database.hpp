@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,8 @@ class DatDatabase {
   ~DatDatabase();
 
   const DatHeader& header() const noexcept { return header_; }
+  // The archive's length in bytes when it was opened.
+  std::uint64_t length() const noexcept { return length_; }
   DirectoryLoading loading() const noexcept { return loading_; }
   // The directory loaded when the archive was opened whole; empty on demand.
   const Directory& directory() const noexcept { return directory_; }
@@ -86,6 +89,12 @@ class DatDatabase {
   using ChainBlock = brackwater_dat::ChainBlock;
   Result<std::vector<ChainBlock>> chain_blocks(std::uint32_t first_block, std::uint32_t size) const;
   Result<ChainRead> read_chain(std::uint32_t first_block, std::uint32_t size) const;
+  // The blocks chain_blocks gives, each handed to `visit` as the walk reaches
+  // it, links only; the walk stops where `visit` returns false. A checker
+  // that stops at a block it has seen walks a looping chain once, not for as
+  // long as its size lasts.
+  Result<void> visit_chain(std::uint32_t first_block, std::uint32_t size,
+                           const std::function<bool(const ChainBlock&)>& visit) const;
 
  private:
   DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length, const DatHeader& header,
