@@ -16,22 +16,27 @@
 namespace brackwater_dat::cli {
 namespace {
 
-// The type folders the files go into; a folder that cannot be used has its
-// message instead, once for all its files.
+using Failures = std::vector<std::optional<OutputFolder::WriteError>>;
+
+// The type folders the files not failed already go into; a folder that
+// cannot be used has its message instead, once for all its files.
 using TypeFolders = std::map<std::uint8_t, std::expected<OutputFolder, std::string>>;
 
-TypeFolders type_folders(const OutputFolder& root, const std::vector<DatFileEntry>& entries) {
+TypeFolders type_folders(const OutputFolder& root, const std::vector<DatFileEntry>& entries,
+                         const Failures& failures) {
   TypeFolders folders;
-  for (const DatFileEntry& entry : entries) {
-    const std::uint8_t type = file_type_of(entry.id);
-    if (!folders.contains(type)) folders.emplace(type, root.subfolder(format_type(type)));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::uint8_t type = file_type_of(entries[i].id);
+    if (!failures[i] && !folders.contains(type)) {
+      folders.emplace(type, root.subfolder(format_type(type)));
+    }
   }
   return folders;
 }
 
 // Reports the files that were not stored, a kind of failure at a time in the
 // order first met: the first few of each kind, then how many more there were.
-void report_failures(const std::vector<std::optional<OutputFolder::WriteError>>& failures) {
+void report_failures(const Failures& failures) {
   using Kind = OutputFolder::WriteError::Kind;
   constexpr std::size_t kShown = 3;
   std::vector<Kind> order;
@@ -59,10 +64,10 @@ void report_failures(const std::vector<std::optional<OutputFolder::WriteError>>&
 // Files whose chains come back to their own blocks or run into other files'
 // are refused, as unzip refuses overlapping entries: the archive is damaged
 // or built so that a small file extracts to a great many bytes.
-std::vector<std::optional<OutputFolder::WriteError>> refusals(
-    const DatDatabase& db, const std::vector<DatFileEntry>& entries, unsigned threads) {
+Failures refusals(const DatDatabase& db, const std::vector<DatFileEntry>& entries,
+                  unsigned threads) {
   const std::vector<ChainLayout> layouts = chain_layouts(db, entries, threads);
-  std::vector<std::optional<OutputFolder::WriteError>> refused(entries.size());
+  Failures refused(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const ChainLayout& layout = layouts[i];
     if (!layout.faulty()) continue;
@@ -90,10 +95,9 @@ ExitStatus run_extract(const ExtractOptions& options) {
   const std::vector<DatFileEntry>& entries = *listed;
   const Interruption interruption;
   // By position; none when written or when its type folder failed.
-  std::vector<std::optional<OutputFolder::WriteError>> failures =
-      options.allow_shared ? std::vector<std::optional<OutputFolder::WriteError>>(entries.size())
-                           : refusals(*db, entries, options.threads);
-  const TypeFolders folders = type_folders(*root, entries);
+  Failures failures =
+      options.allow_shared ? Failures(entries.size()) : refusals(*db, entries, options.threads);
+  const TypeFolders folders = type_folders(*root, entries, failures);
 
   std::uint64_t total_bytes = 0;
   for (const DatFileEntry& entry : entries) total_bytes += entry.size;
@@ -107,9 +111,8 @@ ExitStatus run_extract(const ExtractOptions& options) {
       ++not_started;
       return;
     }
-    const auto& folder = folders.at(file_type_of(entry.id));
     std::optional<std::uint64_t> written;
-    if (folder && !failures[i]) {
+    if (const auto folder = folders.find(file_type_of(entry.id)); !failures[i] && folder->second) {
       const auto read = [&]() -> std::expected<Bytes, std::string> {
         auto bytes =
             options.raw ? db->read_file_data(entry.offset, entry.size) : db->get_file(entry.id);
@@ -118,7 +121,8 @@ ExitStatus run_extract(const ExtractOptions& options) {
         }
         return std::move(*bytes);
       };
-      auto stored = folder->write_file(hex_id(entry.id).substr(2) + ".bin", options.force, read);
+      auto stored =
+          folder->second->write_file(hex_id(entry.id).substr(2) + ".bin", options.force, read);
       if (stored) {
         written = *stored;
         ++written_files;
@@ -139,7 +143,7 @@ ExitStatus run_extract(const ExtractOptions& options) {
     if (failures[i] && failures[i]->kind == OutputFolder::WriteError::Kind::Interrupted) {
       ++interrupted;
     } else {
-      failed += !folders.at(file_type_of(entries[i].id)) || failures[i];
+      failed += failures[i] || !folders.at(file_type_of(entries[i].id));
     }
   }
   report_failures(failures);

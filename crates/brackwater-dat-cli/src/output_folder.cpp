@@ -51,26 +51,30 @@ OutputFolder::~OutputFolder() {
 std::string OutputFolder::child_path(std::string_view name) const {
   std::string path = path_;
   if (!path.ends_with('/')) path += '/';
-  return shown_path(path.append(name));
+  return path.append(name);
+}
+
+std::string OutputFolder::shown_child(std::string_view name) const {
+  return shown_path(child_path(name));
 }
 
 std::expected<OutputFolder, std::string> OutputFolder::subfolder(std::string_view name) const {
   const std::string child(name);
   if (::mkdirat(fd_, child.c_str(), 0777) != 0 && errno != EEXIST) {
-    return std::unexpected("cannot make folder " + child_path(name) + ": " + os_text(errno));
+    return std::unexpected("cannot make folder " + shown_child(name) + ": " + os_text(errno));
   }
   const int fd = ::openat(fd_, child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0) return OutputFolder(fd, child_path(name));
   const int error = errno;
   if (struct stat status{};
       ::fstatat(fd_, child.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode)) {
-    return std::unexpected("refusing folder " + child_path(name) + ": it is a symbolic link");
+    return std::unexpected("refusing folder " + shown_child(name) + ": it is a symbolic link");
   }
-  return std::unexpected("cannot open folder " + child_path(name) + ": " + os_text(error));
+  return std::unexpected("cannot open folder " + shown_child(name) + ": " + os_text(error));
 }
 
 OutputFolder::WriteError OutputFolder::taken(std::string_view name) const {
-  return {WriteError::Kind::Exists, child_path(name) + " exists; use --force to overwrite it"};
+  return {WriteError::Kind::Exists, shown_child(name) + " exists; use --force to overwrite it"};
 }
 
 std::expected<std::uint64_t, OutputFolder::WriteError> OutputFolder::write_file(
@@ -108,10 +112,10 @@ std::expected<std::uint64_t, OutputFolder::WriteError> OutputFolder::write_file(
     ::unlinkat(fd_, temporary.c_str(), 0);
     if (error == 0) {
       return std::unexpected(
-          WriteError{WriteError::Kind::Interrupted, child_path(name) + ": interrupted"});
+          WriteError{WriteError::Kind::Interrupted, shown_child(name) + ": interrupted"});
     }
     return std::unexpected(WriteError{WriteError::Kind::Unwritable,
-                                      "cannot write " + child_path(name) + ": " + os_text(error)});
+                                      "cannot write " + shown_child(name) + ": " + os_text(error)});
   }
   if (auto published = publish(temporary, std::string(name), replace); !published) {
     ::unlinkat(fd_, temporary.c_str(), 0);
@@ -135,7 +139,7 @@ std::expected<void, OutputFolder::WriteError> OutputFolder::publish(const std::s
   if (status == 0) return {};
   if (errno == EEXIST) return std::unexpected(taken(name));
   return std::unexpected(WriteError{WriteError::Kind::Unwritable,
-                                    "cannot write " + child_path(name) + ": " + os_text(errno)});
+                                    "cannot write " + shown_child(name) + ": " + os_text(errno)});
 }
 
 }  // namespace brackwater_dat::cli

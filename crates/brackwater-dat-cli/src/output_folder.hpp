@@ -51,6 +51,7 @@ class OutputFolder {
   OutputFolder(int fd, std::string path) noexcept : fd_(fd), path_(std::move(path)) {}
 
   std::string child_path(std::string_view name) const;
+  std::string shown_child(std::string_view name) const;  // as messages show it
   WriteError taken(std::string_view name) const;
   std::expected<void, WriteError> publish(const std::string& temporary, const std::string& name,
                                           bool replace) const;
