@@ -31,9 +31,15 @@ std::optional<std::vector<DatFileEntry>> sorted_entries(const DatDatabase& db,
     report_error(display_text(entries.error()));
     return std::nullopt;
   }
-  if (type)
-    std::erase_if(*entries, [&](const DatFileEntry& e) { return file_type_of(e.id) != *type; });
-  return std::move(*entries);
+  return of_type(std::move(*entries), type);
+}
+
+std::vector<DatFileEntry> of_type(std::vector<DatFileEntry> entries,
+                                  std::optional<std::uint8_t> type) {
+  if (type) {
+    std::erase_if(entries, [&](const DatFileEntry& e) { return file_type_of(e.id) != *type; });
+  }
+  return entries;
 }
 
 std::string failure_text(const DatDatabase& db, const TypedId& id, const DatError& error) {

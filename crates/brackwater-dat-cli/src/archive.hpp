@@ -24,6 +24,10 @@ void warn_unless_archive(const DatDatabase& db, const std::string& path);
 std::optional<std::vector<DatFileEntry>> sorted_entries(
     const DatDatabase& db, std::optional<std::uint8_t> type = std::nullopt);
 
+// Only the entries of `type` when one is given, in their order.
+std::vector<DatFileEntry> of_type(std::vector<DatFileEntry> entries,
+                                  std::optional<std::uint8_t> type);
+
 // Why file `id` could not be read, for people: `error`'s display text; for an
 // id not in the archive, with the id the person probably meant when they
 // typed decimal digits that name a file in hex.

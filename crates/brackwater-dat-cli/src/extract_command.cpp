@@ -62,19 +62,21 @@ void report_failures(const Failures& failures) {
 }
 
 // Files whose chains come back to their own blocks or run into other files'
-// are refused, as unzip refuses overlapping entries: the archive is damaged
-// or built so that a small file extracts to a great many bytes.
-Failures refusals(const DatDatabase& db, const std::vector<DatFileEntry>& entries,
-                  unsigned threads) {
-  const std::vector<ChainLayout> layouts = chain_layouts(db, entries, threads);
+// (of any type) are refused, as unzip refuses overlapping entries: the
+// archive is damaged or built so that a small file extracts to a great many
+// bytes. By position in `entries`, of the archive's `all` entries.
+Failures refusals(const DatDatabase& db, const std::vector<DatFileEntry>& all,
+                  const std::vector<DatFileEntry>& entries, unsigned threads) {
+  const std::vector<ChainLayout> layouts = chain_layouts(db, all, threads);
   Failures refused(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const ChainLayout& layout = layouts[i];
+  for (std::size_t i = 0, at = 0; i < entries.size(); ++i) {
+    while (all[at].id != entries[i].id) ++at;
+    const ChainLayout& layout = layouts[at];
     if (!layout.faulty()) continue;
     refused[i] = OutputFolder::WriteError{
         OutputFolder::WriteError::Kind::Refused,
         "refusing " + hex_id(entries[i].id) + ": " +
-            (layout.loop ? layout.loop_text() : layout.shared_text(entries)) +
+            (layout.loop ? layout.loop_text() : layout.shared_text(all)) +
             " (an archive's files have blocks of their own); --allow-shared extracts it"};
   }
   return refused;
@@ -90,13 +92,13 @@ ExitStatus run_extract(const ExtractOptions& options) {
     report_error(root.error());
     return ExitStatus::Failure;
   }
-  const auto listed = sorted_entries(*db, options.type);
-  if (!listed) return ExitStatus::Failure;
-  const std::vector<DatFileEntry>& entries = *listed;
+  const auto all = sorted_entries(*db);
+  if (!all) return ExitStatus::Failure;
+  const std::vector<DatFileEntry> entries = of_type(*all, options.type);
   const Interruption interruption;
   // By position; none when written or when its type folder failed.
-  Failures failures =
-      options.allow_shared ? Failures(entries.size()) : refusals(*db, entries, options.threads);
+  Failures failures = options.allow_shared ? Failures(entries.size())
+                                           : refusals(*db, *all, entries, options.threads);
   const TypeFolders folders = type_folders(*root, entries, failures);
 
   std::uint64_t total_bytes = 0;

@@ -151,26 +151,31 @@ TEST_F(Extract, AFolderThatCannotBeMadeFailsTheCommand) {
 }
 
 // Files that share blocks are damaged or built to multiply what extract
-// writes: they are refused before anything is written, unless allowed.
+// writes: they are refused before anything is written, unless allowed, and
+// whatever type the other file is.
 TEST_F(ToolTest, FilesWhoseChainsShareBlocksAreRefusedUnlessAllowed) {
   ArchiveBuilder builder(1024);
   const DatFileEntry own = builder.store_file(0x06000001, Bytes(500, 1));
   const DatFileEntry first = builder.store_file(0x06000002, Bytes(1500, 2));
   const std::uint32_t shared = first.offset + 1024;
-  const DatFileEntry second{0, 0x06000003, shared, 300, 0, 0};  // in the first's second block
+  const DatFileEntry second{0, 0x0A000003, shared, 300, 0, 0};  // in the first's second block
   builder.header().root_offset = builder.store_tree(std::vector{own, first, second});
   const std::string archive = write_archive(builder);
-
-  const auto refused = run_tool({"extract", archive, path("out")});
   const auto refusal = [&](const char* id, const char* other) {
     return error_line("refusing " + std::string(id) + ": block " + hex8(shared) +
                       " is also in the chain of " + other +
                       " (an archive's files have blocks of their own); --allow-shared extracts it");
   };
-  EXPECT_EQ(refused.err, refusal("0x06000002", "0x06000003") + refusal("0x06000003", "0x06000002"));
+
+  const auto refused = run_tool({"extract", archive, path("out")});
+  EXPECT_EQ(refused.err, refusal("0x06000002", "0x0A000003") + refusal("0x0A000003", "0x06000002"));
   EXPECT_EQ(refused.out, "extracted 1 files, 500 bytes, 2 failed\n");
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(tree_of(path("out")), (std::vector<std::string>{"06/", "06/06000001.bin"}));
+
+  const auto one_type = run_tool({"extract", archive, path("06"), "--type", "06"});
+  EXPECT_EQ(one_type.err, refusal("0x06000002", "0x0A000003"));
+  EXPECT_EQ(one_type.out, "extracted 1 files, 500 bytes, 1 failed\n");
 
   const auto allowed = run_tool({"extract", archive, path("all"), "--allow-shared"});
   EXPECT_EQ(allowed.out, "extracted 3 files, 2300 bytes, 0 failed\n");
