@@ -23,7 +23,10 @@ Interruption::Interruption() {
   action.sa_handler = ask_to_stop;
   sigemptyset(&action.sa_mask);
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    ::sigaction(kSignals[i], &action, &previous[i]);
+    ::sigaction(kSignals[i], nullptr, &previous[i]);
+    // A signal ignored from the start stays ignored, as a shell leaves
+    // SIGINT for a command it runs in the background.
+    if (previous[i].sa_handler != SIG_IGN) ::sigaction(kSignals[i], &action, nullptr);
   }
 }
 
