@@ -96,7 +96,8 @@ ExitStatus run_extract(const ExtractOptions& options) {
   if (!all) return ExitStatus::Failure;
   const std::vector<DatFileEntry> entries = of_type(*all, options.type);
   const Interruption interruption;
-  // By position; none when written or when its type folder failed.
+  // Why each file (by position) was not stored: refused at the start, or
+  // failed as it was written; none when written or when its type folder failed.
   Failures failures = options.allow_shared ? Failures(entries.size())
                                            : refusals(*db, *all, entries, options.threads);
   const TypeFolders folders = type_folders(*root, entries, failures);

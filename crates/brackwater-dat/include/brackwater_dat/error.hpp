@@ -138,8 +138,9 @@ DatError io_failure(IoError error);
 // or Os { code: 2, kind: NotFound, message: "No such file or directory" }; a
 // parse error's lists its frames with their source locations, a line each.
 // Display texts are the plain message, with " (os error N)" for system errors
-// and where a read fell short when that is known; a parse error's is one line, its frames read on
-// as "... while parsing field 'x' in R", without source locations.
+// and where a read fell short when that is known; a parse error's is one
+// line, its frames read on as "... while parsing field 'x' in R", without
+// source locations.
 std::string debug_text(const IoError& error);
 std::string display_text(const IoError& error);
 std::string debug_text(const ParseError& error);
