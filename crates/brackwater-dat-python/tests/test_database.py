@@ -190,13 +190,10 @@ def test_every_error_crosses_processes_with_its_attributes(kind, tmp_path):
     assert _attributes(raised.value) == _attributes(error)
 
 
-@pytest.mark.parametrize("data, problems", [
-    (bytes(400), ["magic is 0x00000000, not 0x00005442", "block size 0 is less than 8",
-                  "file_size says 0 bytes, the archive has 400"]),
-    (header_bytes(), ["file_size says 0 bytes, the archive has 400"]),
-], ids=["zeros", "no file_size"])
-def test_header_problems_say_what_is_no_archives(data, problems):
-    assert bw.DatDatabase.from_bytes(data).header_problems() == problems
+def test_header_problems_say_what_is_no_archives():
+    assert bw.DatDatabase.from_bytes(bytes(400)).header_problems() == [
+        "magic is 0x00000000, not 0x00005442", "block size 0 is less than 8",
+        "file_size says 0 bytes, the archive has 400"]
 
 
 def test_a_sound_archive_has_no_header_problems(db):

@@ -178,13 +178,6 @@ TEST_P(HeaderChecks, NameEachFieldThatDoesNotFitTheArchive) {
   EXPECT_EQ(check_header(header, 0x1000), GetParam().problems);
 }
 
-TEST_F(ArchiveHeader, LengthIsTheArchivesWhenOpened) {
-  ArchiveBuilder builder(1024);
-  builder.put_bytes(0x1233, Bytes{0});
-  EXPECT_EQ(open_ok(builder).length(), 0x1234u);
-  EXPECT_EQ(DatDatabase::open_memory(builder.image())->length(), 0x1234u);
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Headers, HeaderChecks,
     ::testing::Values(HeaderCheck{"Sound", [](DatHeader&) {}, {}},
