@@ -137,7 +137,7 @@ async function open(bytes, name) {
   archive = null;
   entries = [];
   $("archive-name").textContent = name;
-  $("summary").hidden = $("files").hidden = $("detail").hidden = true;
+  $("summary").hidden = $("files").hidden = $("detail").hidden = $("header-note").hidden = true;
   try {
     archive = bw.openArchive(bytes);
   } catch (error) {
@@ -146,6 +146,11 @@ async function open(bytes, name) {
   }
   entries = archive.entries();
   showHeader(archive.header);
+  // Opening reads any header; the page still shows what it read, and says
+  // when that does not look like an archive's.
+  const problems = archive.headerProblems();
+  $("header-note").textContent = "This does not look like an archive: " + problems.join("; ");
+  $("header-note").hidden = problems.length === 0;
   $("summary").hidden = $("files").hidden = false;
   document.title = `${name} — DAT archive explorer`;
   await showFiles();

@@ -16,7 +16,8 @@ WritableBuffer = Buffer
 __version__: str
 
 class DatError(Exception):
-    """A failure of the archive reader. str() is one line for people."""
+    """A failure of the archive reader. str() is one line for people. Every
+    one pickles with its attributes, so a process pool hands it back."""
 
     debug_text: str
     """The library's full form of the error: variant, payload, source locations."""
@@ -82,7 +83,8 @@ class DatDatabase:
 
     @staticmethod
     def open(path: Union[str, bytes, os.PathLike], on_demand: bool = False) -> "DatDatabase":
-        """Opens the archive file; PathError when it cannot be opened."""
+        """Opens the archive file; PathError when it cannot be opened (a FIFO or a
+        socket cannot), its filename the path as given."""
     @staticmethod
     def from_bytes(data: Buffer, on_demand: bool = False) -> "DatDatabase":
         """Opens an archive held in any bytes-like object; the database keeps its own copy."""
@@ -91,6 +93,10 @@ class DatDatabase:
     @property
     def on_demand(self) -> bool:
         """Whether the directory is read on demand."""
+    def header_problems(self) -> List[str]:
+        """What in the header does not look like an archive's, one line for people
+        each: the magic, a block size below 8, file_size against the file's length,
+        a root node past the end. [] for an archive; opening does not judge it."""
     def __len__(self) -> int:
         """The number of files in the directory."""
     def __contains__(self, file_id: object) -> bool: ...

@@ -14,10 +14,19 @@ namespace brackwater_dat::cli {
 std::optional<DatDatabase> open_archive(const std::string& path,
                                         DirectoryLoading loading = DirectoryLoading::whole);
 
+// One warning line when the archive's header does not look like an
+// archive's (see check_header), naming what is wrong; what was read is
+// still shown.
+void warn_unless_archive(const DatDatabase& db, const std::string& path);
+
 // The directory's entries sorted by id, only those of `type` when one is
 // given; none after reporting why they cannot be listed.
 std::optional<std::vector<DatFileEntry>> sorted_entries(
     const DatDatabase& db, std::optional<std::uint8_t> type = std::nullopt);
+
+// Only the entries of `type` when one is given, in their order.
+std::vector<DatFileEntry> of_type(std::vector<DatFileEntry> entries,
+                                  std::optional<std::uint8_t> type);
 
 // Why file `id` could not be read, for people: `error`'s display text; for an
 // id not in the archive, with the id the person probably meant when they

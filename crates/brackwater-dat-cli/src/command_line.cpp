@@ -195,6 +195,8 @@ ExitStatus run_command_line(int argc, char** argv) {
       ->check(kThreadsText)
       ->option_text("N");
   extract_command->add_flag("--force", extract.force, "overwrite files that exist");
+  extract_command->add_flag("--allow-shared", extract.allow_shared,
+                            "extract files whose chains loop or share blocks too");
   add_progress(*extract_command, extract.progress);
 
   SoundOptions sound;

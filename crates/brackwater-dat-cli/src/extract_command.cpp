@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "archive.hpp"
+#include "chain_layout.hpp"
+#include "interruption.hpp"
 #include "output_folder.hpp"
 #include "parallel.hpp"
 #include "progress.hpp"
@@ -14,28 +16,33 @@
 namespace brackwater_dat::cli {
 namespace {
 
-// The type folders the files go into; a folder that cannot be used has its
-// message instead, once for all its files.
+using Failures = std::vector<std::optional<OutputFolder::WriteError>>;
+
+// The type folders the files not failed already go into; a folder that
+// cannot be used has its message instead, once for all its files.
 using TypeFolders = std::map<std::uint8_t, std::expected<OutputFolder, std::string>>;
 
-TypeFolders type_folders(const OutputFolder& root, const std::vector<DatFileEntry>& entries) {
+TypeFolders type_folders(const OutputFolder& root, const std::vector<DatFileEntry>& entries,
+                         const Failures& failures) {
   TypeFolders folders;
-  for (const DatFileEntry& entry : entries) {
-    const std::uint8_t type = file_type_of(entry.id);
-    if (!folders.contains(type)) folders.emplace(type, root.subfolder(format_type(type)));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::uint8_t type = file_type_of(entries[i].id);
+    if (!failures[i] && !folders.contains(type)) {
+      folders.emplace(type, root.subfolder(format_type(type)));
+    }
   }
   return folders;
 }
 
 // Reports the files that were not stored, a kind of failure at a time in the
 // order first met: the first few of each kind, then how many more there were.
-void report_failures(const std::vector<std::optional<OutputFolder::WriteError>>& failures) {
+void report_failures(const Failures& failures) {
   using Kind = OutputFolder::WriteError::Kind;
   constexpr std::size_t kShown = 3;
   std::vector<Kind> order;
   std::map<Kind, std::size_t> counts;
   for (const auto& failure : failures) {
-    if (!failure) continue;
+    if (!failure || failure->kind == Kind::Interrupted) continue;
     const std::size_t seen = counts[failure->kind]++;
     if (seen == 0) order.push_back(failure->kind);
     if (seen < kShown) report_error(failure->message);
@@ -47,9 +54,32 @@ void report_failures(const std::vector<std::optional<OutputFolder::WriteError>>&
     report_error("... and " + files +
                  (kind == Kind::Exists ? (more == 1 ? " exists" : " exist") +
                                              std::string("; use --force to overwrite them")
+                  : kind == Kind::Refused ? std::string(more == 1 ? " shares" : " share") +
+                                                " blocks or loops; --allow-shared extracts them"
                   : kind == Kind::Unreadable ? " could not be read"
                                              : " could not be written"));
   }
+}
+
+// Files whose chains come back to their own blocks or run into other files'
+// (of any type) are refused, as unzip refuses overlapping entries: the
+// archive is damaged or built so that a small file extracts to a great many
+// bytes. By position in `entries`, of the archive's `all` entries.
+Failures refusals(const DatDatabase& db, const std::vector<DatFileEntry>& all,
+                  const std::vector<DatFileEntry>& entries, unsigned threads) {
+  const std::vector<ChainLayout> layouts = chain_layouts(db, all, threads);
+  Failures refused(entries.size());
+  for (std::size_t i = 0, at = 0; i < entries.size(); ++i) {
+    while (all[at].id != entries[i].id) ++at;
+    const ChainLayout& layout = layouts[at];
+    if (!layout.faulty()) continue;
+    refused[i] = OutputFolder::WriteError{
+        OutputFolder::WriteError::Kind::Refused,
+        "refusing " + hex_id(entries[i].id) + ": " +
+            (layout.loop ? layout.loop_text() : layout.shared_text(all)) +
+            " (an archive's files have blocks of their own); --allow-shared extracts it"};
+  }
+  return refused;
 }
 
 }  // namespace
@@ -62,22 +92,30 @@ ExitStatus run_extract(const ExtractOptions& options) {
     report_error(root.error());
     return ExitStatus::Failure;
   }
-  const auto listed = sorted_entries(*db, options.type);
-  if (!listed) return ExitStatus::Failure;
-  const std::vector<DatFileEntry>& entries = *listed;
-  const TypeFolders folders = type_folders(*root, entries);
+  const auto all = sorted_entries(*db);
+  if (!all) return ExitStatus::Failure;
+  const std::vector<DatFileEntry> entries = of_type(*all, options.type);
+  const Interruption interruption;
+  // Why each file (by position) was not stored: refused at the start, or
+  // failed as it was written; none when written or when its type folder failed.
+  Failures failures = options.allow_shared ? Failures(entries.size())
+                                           : refusals(*db, *all, entries, options.threads);
+  const TypeFolders folders = type_folders(*root, entries, failures);
 
   std::uint64_t total_bytes = 0;
   for (const DatFileEntry& entry : entries) total_bytes += entry.size;
-  Progress progress("extract", entries.size(), total_bytes, progress_shown(options.progress));
-  // By position; none when written or when its type folder failed.
-  std::vector<std::optional<OutputFolder::WriteError>> failures(entries.size());
-  std::atomic<std::uint64_t> written_files{0}, written_bytes{0};
+  Progress progress("extract", entries.size(), total_bytes, progress_shown(options.progress),
+                    Progress::Counted::Written);
+  std::atomic<std::uint64_t> written_files{0}, written_bytes{0}, not_started{0};
 
   for_each_index(entries.size(), options.threads, [&](std::size_t i) {
     const DatFileEntry& entry = entries[i];
-    const auto& folder = folders.at(file_type_of(entry.id));
-    if (folder) {
+    if (Interruption::signal() != 0) {
+      ++not_started;
+      return;
+    }
+    std::optional<std::uint64_t> written;
+    if (const auto folder = folders.find(file_type_of(entry.id)); !failures[i] && folder->second) {
       const auto read = [&]() -> std::expected<Bytes, std::string> {
         auto bytes =
             options.raw ? db->read_file_data(entry.offset, entry.size) : db->get_file(entry.id);
@@ -86,29 +124,40 @@ ExitStatus run_extract(const ExtractOptions& options) {
         }
         return std::move(*bytes);
       };
-      auto written = folder->write_file(hex_id(entry.id).substr(2) + ".bin", options.force, read);
-      if (written) {
+      auto stored =
+          folder->second->write_file(hex_id(entry.id).substr(2) + ".bin", options.force, read);
+      if (stored) {
+        written = *stored;
         ++written_files;
-        written_bytes += *written;
+        written_bytes += *stored;
       } else {
-        failures[i] = std::move(written.error());
+        failures[i] = std::move(stored.error());
       }
     }
-    progress.advance(entry.size);
+    progress.advance(entry.size, written);
   });
   progress.finish();
 
-  std::uint64_t failed = 0;
+  std::uint64_t failed = 0, interrupted = not_started;
   for (const auto& [type, folder] : folders) {
     if (!folder) report_error(folder.error());
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    failed += !folders.at(file_type_of(entries[i].id)) || failures[i];
+    if (failures[i] && failures[i]->kind == OutputFolder::WriteError::Kind::Interrupted) {
+      ++interrupted;
+    } else {
+      failed += failures[i] || !folders.at(file_type_of(entries[i].id));
+    }
   }
   report_failures(failures);
   const std::string summary = "extracted " + std::to_string(written_files.load()) + " files, " +
                               std::to_string(written_bytes.load()) + " bytes, " +
                               std::to_string(failed) + " failed\n";
+  if (Interruption::signal() != 0) {
+    report_error("interrupted; " + std::to_string(interrupted) + " files not extracted");
+    deliver(summary, ExitStatus::Success);
+    return Interruption::status();
+  }
   return deliver(summary, failed == 0 ? ExitStatus::Success : ExitStatus::Problems);
 }
 

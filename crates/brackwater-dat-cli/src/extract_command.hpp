@@ -15,10 +15,14 @@ struct ExtractOptions {
   bool raw = false;
   unsigned threads = 1;
   bool force = false;
+  bool allow_shared = false;     // extract files whose chains loop or share blocks
   std::optional<bool> progress;  // --progress or --no-progress
 };
 
-// Every file (or one type's) to FOLDER/TT/XXXXXXXX.bin, on several threads.
+// Every file (or one type's) to FOLDER/TT/XXXXXXXX.bin, on several threads;
+// unless allowed, none whose chain loops or shares blocks. SIGINT or SIGTERM
+// stops it early: it takes back its partial files, sums up, and returns 128
+// and the signal's number.
 ExitStatus run_extract(const ExtractOptions& options);
 
 }  // namespace brackwater_dat::cli

@@ -1,6 +1,5 @@
 #include "info_command.hpp"
 
-#include <filesystem>
 #include <map>
 #include <vector>
 
@@ -49,14 +48,7 @@ std::vector<Field> header_fields(const DatHeader& h) {
 ExitStatus run_info(const InfoOptions& options) {
   const auto db = open_archive(options.archive);
   if (!db) return ExitStatus::Failure;
-  std::error_code error;
-  const std::uintmax_t length = std::filesystem::file_size(options.archive, error);
-  if (error) {
-    report_error(display_text(
-        DatError{DatError::PathError{options.archive, IoError::from_os(error.value())}}));
-    return ExitStatus::Failure;
-  }
-
+  const std::uint64_t length = db->length();
   const auto entries = sorted_entries(*db);
   if (!entries) return ExitStatus::Failure;
   std::uint64_t compressed = 0, stored_bytes = 0;
@@ -68,6 +60,7 @@ ExitStatus run_info(const InfoOptions& options) {
   }
   const std::vector<Field> fields = header_fields(db->header());
   const std::size_t files = entries->size();
+  warn_unless_archive(*db, options.archive);
 
   if (options.json) {
     Json header = Json::object();
@@ -81,7 +74,8 @@ ExitStatus run_info(const InfoOptions& options) {
     return deliver(json_text(document), ExitStatus::Success);
   }
 
-  std::string out = "path: " + options.archive + "\nlength: " + std::to_string(length) + "\n";
+  std::string out =
+      "path: " + shown_path(options.archive) + "\nlength: " + std::to_string(length) + "\n";
   for (const Field& field : fields) out += std::string(field.name) + ": " + field.text + "\n";
   out += "files: " + std::to_string(files) + "\ncompressed: " + std::to_string(compressed) +
          "\nstored_bytes: " + std::to_string(stored_bytes) + "\n";

@@ -12,6 +12,7 @@ ExitStatus run_ls(const LsOptions& options) {
   const auto listed = sorted_entries(*db, options.type);
   if (!listed) return ExitStatus::Failure;
   const std::vector<DatFileEntry>& entries = *listed;
+  warn_unless_archive(*db, options.archive);
 
   if (options.json) {
     Json document = Json::array();

@@ -8,8 +8,9 @@
 
 int main(int argc, char** argv) {
   using brackwater_dat::cli::ExitStatus;
-  // A closed reader or a file size limit shows as a failed write, reported
-  // like any other, rather than ending the process silently.
+  // A file size limit shows as a failed write, reported like any other,
+  // rather than ending the process silently; so does a closed reader until
+  // deliver() sees it and ends the process as SIGPIPE would.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   try {

@@ -4,6 +4,7 @@
 
 #include <brackwater_dat/error.hpp>
 #include <cerrno>
+#include <csignal>
 #include <string>
 
 namespace brackwater_dat::cli {
@@ -35,7 +36,14 @@ void report_error(std::string_view message) { report("error", message); }
 void report_warning(std::string_view message) { report("warning", message); }
 
 ExitStatus deliver(std::string_view out, ExitStatus status) {
-  if (const int error = write_all(STDOUT_FILENO, out); error != 0) {
+  const int error = write_all(STDOUT_FILENO, out);
+  if (error == EPIPE) {
+    // The reader has gone, as `head` goes once it has its lines: end as
+    // programs in a pipeline do, quietly, by SIGPIPE.
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+  }
+  if (error != 0) {
     report_error("cannot write to standard output: " + display_text(IoError::from_os(error)));
     return ExitStatus::Failure;
   }

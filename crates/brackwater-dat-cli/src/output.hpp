@@ -22,7 +22,8 @@ void report_error(std::string_view message);
 void report_warning(std::string_view message);
 
 // Writes a finished command's standard output whole and passes its status on;
-// an output that cannot be written is reported and fails the command.
+// an output that cannot be written is reported and fails the command, except
+// a closed pipe, which ends the process quietly by SIGPIPE.
 ExitStatus deliver(std::string_view out, ExitStatus status);
 
 }  // namespace brackwater_dat::cli

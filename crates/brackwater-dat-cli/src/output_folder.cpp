@@ -5,13 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <brackwater_dat/error.hpp>
 #include <cerrno>
 #include <system_error>
 #include <utility>
 
+#include "interruption.hpp"
 #include "output.hpp"
+#include "text_format.hpp"
 
 namespace brackwater_dat::cli {
 namespace {
@@ -26,10 +29,15 @@ std::atomic<unsigned long> temporary_serial{0};
 std::expected<OutputFolder, std::string> OutputFolder::open(const std::filesystem::path& path) {
   std::error_code error;
   std::filesystem::create_directories(path, error);
-  if (error)
-    return std::unexpected("cannot make folder " + path.string() + ": " + os_text(error.value()));
+  if (error) {
+    return std::unexpected("cannot make folder " + shown_path(path.native()) + ": " +
+                           os_text(error.value()));
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected("cannot open folder " + path.string() + ": " + os_text(errno));
+  if (fd < 0) {
+    return std::unexpected("cannot open folder " + shown_path(path.native()) + ": " +
+                           os_text(errno));
+  }
   return OutputFolder(fd, path.string());
 }
 
@@ -46,23 +54,27 @@ std::string OutputFolder::child_path(std::string_view name) const {
   return path.append(name);
 }
 
+std::string OutputFolder::shown_child(std::string_view name) const {
+  return shown_path(child_path(name));
+}
+
 std::expected<OutputFolder, std::string> OutputFolder::subfolder(std::string_view name) const {
   const std::string child(name);
   if (::mkdirat(fd_, child.c_str(), 0777) != 0 && errno != EEXIST) {
-    return std::unexpected("cannot make folder " + child_path(name) + ": " + os_text(errno));
+    return std::unexpected("cannot make folder " + shown_child(name) + ": " + os_text(errno));
   }
   const int fd = ::openat(fd_, child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0) return OutputFolder(fd, child_path(name));
   const int error = errno;
   if (struct stat status{};
       ::fstatat(fd_, child.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode)) {
-    return std::unexpected("refusing folder " + child_path(name) + ": it is a symbolic link");
+    return std::unexpected("refusing folder " + shown_child(name) + ": it is a symbolic link");
   }
-  return std::unexpected("cannot open folder " + child_path(name) + ": " + os_text(error));
+  return std::unexpected("cannot open folder " + shown_child(name) + ": " + os_text(error));
 }
 
 OutputFolder::WriteError OutputFolder::taken(std::string_view name) const {
-  return {WriteError::Kind::Exists, child_path(name) + " exists; use --force to overwrite it"};
+  return {WriteError::Kind::Exists, shown_child(name) + " exists; use --force to overwrite it"};
 }
 
 std::expected<std::uint64_t, OutputFolder::WriteError> OutputFolder::write_file(
@@ -84,16 +96,26 @@ std::expected<std::uint64_t, OutputFolder::WriteError> OutputFolder::write_file(
     if (fd < 0 && errno != EEXIST) {
       return std::unexpected(
           WriteError{WriteError::Kind::Unwritable,
-                     "cannot create a file in " + path_ + ": " + os_text(errno)});
+                     "cannot create a file in " + shown_path(path_) + ": " + os_text(errno)});
     }
   }
-  int error =
-      write_all(fd, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  // A piece at a time, so that a large file gives way soon to an interruption.
+  constexpr std::size_t kPiece = 1 << 20;
+  std::string_view left(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  int error = 0;
+  while (error == 0 && !left.empty() && Interruption::signal() == 0) {
+    error = write_all(fd, left.substr(0, kPiece));
+    left.remove_prefix(std::min(kPiece, left.size()));
+  }
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
+  if (error != 0 || Interruption::signal() != 0) {
     ::unlinkat(fd_, temporary.c_str(), 0);
+    if (error == 0) {
+      return std::unexpected(
+          WriteError{WriteError::Kind::Interrupted, shown_child(name) + ": interrupted"});
+    }
     return std::unexpected(WriteError{WriteError::Kind::Unwritable,
-                                      "cannot write " + child_path(name) + ": " + os_text(error)});
+                                      "cannot write " + shown_child(name) + ": " + os_text(error)});
   }
   if (auto published = publish(temporary, std::string(name), replace); !published) {
     ::unlinkat(fd_, temporary.c_str(), 0);
@@ -117,7 +139,7 @@ std::expected<void, OutputFolder::WriteError> OutputFolder::publish(const std::s
   if (status == 0) return {};
   if (errno == EEXIST) return std::unexpected(taken(name));
   return std::unexpected(WriteError{WriteError::Kind::Unwritable,
-                                    "cannot write " + child_path(name) + ": " + os_text(errno)});
+                                    "cannot write " + shown_child(name) + ": " + os_text(errno)});
 }
 
 }  // namespace brackwater_dat::cli

@@ -30,27 +30,28 @@ class OutputFolder {
   // What a file is to hold, or the message for why it cannot be had.
   using Contents = std::function<std::expected<Bytes, std::string>()>;
 
-  // Why a file was not stored, and the message for people.
+  // Why a file was not stored, and the message for people. Interrupted: the
+  // process was asked to stop while the file was being written; Refused: the
+  // command would not store it.
   struct WriteError {
-    enum class Kind { Exists, Unreadable, Unwritable } kind;
+    enum class Kind { Exists, Unreadable, Unwritable, Interrupted, Refused } kind;
     std::string message;
   };
 
   // Stores what `contents` gives as the file `name`: written whole under a
   // temporary name in this folder, then renamed into place, so that the final
-  // name never holds a partial file. Unless `replace`, a name already taken
-  // (a symbolic link included) is refused before the contents are asked for.
+  // name never holds a partial file; an interruption (see Interruption) takes
+  // the temporary file back. Unless `replace`, a name already taken (a
+  // symbolic link included) is refused before the contents are asked for.
   // Returns the bytes written.
   std::expected<std::uint64_t, WriteError> write_file(std::string_view name, bool replace,
                                                       const Contents& contents) const;
-
-  // The folder's path as the messages show it.
-  const std::string& path() const noexcept { return path_; }
 
  private:
   OutputFolder(int fd, std::string path) noexcept : fd_(fd), path_(std::move(path)) {}
 
   std::string child_path(std::string_view name) const;
+  std::string shown_child(std::string_view name) const;  // as messages show it
   WriteError taken(std::string_view name) const;
   std::expected<void, WriteError> publish(const std::string& temporary, const std::string& name,
                                           bool replace) const;

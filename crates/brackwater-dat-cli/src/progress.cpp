@@ -34,11 +34,13 @@ bool progress_shown(std::optional<bool> choice) {
   return choice.value_or(::isatty(STDERR_FILENO) == 1);
 }
 
-Progress::Progress(std::string verb, std::uint64_t files, std::uint64_t bytes, bool shown)
+Progress::Progress(std::string verb, std::uint64_t files, std::uint64_t bytes, bool shown,
+                   Counted counted)
     : verb_(std::move(verb)),
       total_files_(files),
       total_bytes_(bytes),
       shown_(shown),
+      counted_(counted),
       start_(std::chrono::steady_clock::now()) {
   if (!shown_) return;
   ticker_ = std::thread([this] {
@@ -49,8 +51,11 @@ Progress::Progress(std::string verb, std::uint64_t files, std::uint64_t bytes, b
 
 Progress::~Progress() { stop(); }
 
-void Progress::advance(std::uint64_t bytes) noexcept {
-  bytes_ += bytes;
+void Progress::advance(std::uint64_t stored, std::optional<std::uint64_t> written) noexcept {
+  stored_ += stored;
+  if (counted_ == Counted::Read) written = stored;
+  if (!written) return;
+  bytes_ += *written;
   ++files_;
 }
 
@@ -72,18 +77,20 @@ void Progress::stop() {
 }
 
 void Progress::draw() {
-  const std::uint64_t bytes = bytes_;
+  const std::uint64_t stored = stored_, bytes = bytes_;
   const double elapsed = std::max(
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(), 0.001);
-  const double rate = static_cast<double>(bytes) / elapsed;
-  const std::string left = rate > 0
-                               ? duration_text(static_cast<double>(total_bytes_ - bytes) / rate)
-                               : std::string("-:--");
+  const double stored_rate = static_cast<double>(stored) / elapsed;
+  const std::string left =
+      stored_rate > 0 ? duration_text(static_cast<double>(total_bytes_ - stored) / stored_rate)
+                      : std::string("-:--");
+  const std::string done = counted_ == Counted::Read
+                               ? " files, " + size_text(static_cast<double>(bytes)) + "/" +
+                                     size_text(static_cast<double>(total_bytes_))
+                               : " files written, " + size_text(static_cast<double>(bytes));
   std::string line = verb_ + ": " + std::to_string(files_.load()) + "/" +
-                     std::to_string(total_files_) + " files, " +
-                     size_text(static_cast<double>(bytes)) + "/" +
-                     size_text(static_cast<double>(total_bytes_)) + ", " + size_text(rate) +
-                     "/s, " + left + " left";
+                     std::to_string(total_files_) + done + ", " +
+                     size_text(static_cast<double>(bytes) / elapsed) + "/s, " + left + " left";
   const std::size_t length = line.size();
   // Spaces cover what a longer earlier line left behind.
   if (drawn_length_ > length) line.append(drawn_length_ - length, ' ');

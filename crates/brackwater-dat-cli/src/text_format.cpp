@@ -1,6 +1,8 @@
 #include "text_format.hpp"
 
+#include <algorithm>
 #include <array>
+#include <brackwater_dat/error.hpp>
 #include <charconv>
 #include <cmath>
 
@@ -38,6 +40,14 @@ std::string format_hex_bytes(std::span<const std::uint8_t> bytes) {
   std::string text;
   for (const std::uint8_t byte : bytes) text += hex(byte, 2, kLower);
   return text;
+}
+
+std::string shown_path(std::string_view path) {
+  const bool plain = std::ranges::none_of(path, [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  return plain ? std::string(path) : debug_text(path);
 }
 
 std::string pad_left(std::string_view text, std::size_t width) {

@@ -15,6 +15,10 @@ std::string format_kind(std::uint32_t kind);
 std::string format_float(float value);
 // Two lower-case hex digits a byte.
 std::string format_hex_bytes(std::span<const std::uint8_t> bytes);
+// A path as text output shows it: as it is, or, when it holds a line break or
+// another control character, in double quotes with those escaped, so that a
+// name cannot break a line or pass for another.
+std::string shown_path(std::string_view path);
 // Spaces in front of `text` up to `width` characters.
 std::string pad_left(std::string_view text, std::size_t width);
 // Spaces after `text` up to `width` characters.

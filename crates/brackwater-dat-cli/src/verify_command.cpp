@@ -1,11 +1,10 @@
 #include "verify_command.hpp"
 
-#include <algorithm>
 #include <brackwater_dat/utils.hpp>
-#include <tuple>
 #include <vector>
 
 #include "archive.hpp"
+#include "chain_layout.hpp"
 #include "json_output.hpp"
 #include "parallel.hpp"
 #include "progress.hpp"
@@ -16,10 +15,8 @@ namespace {
 
 // What one file's reading found; a problem is its detail text.
 struct FileCheck {
-  std::vector<DatDatabase::ChainBlock> blocks;
   std::optional<std::string> read_error;
   std::optional<std::string> short_stream;
-  std::optional<std::string> shared_block;
   std::optional<std::string> early_end;
 };
 
@@ -43,57 +40,19 @@ void check_stream(ByteView stored, FileCheck& check) {
 
 FileCheck check_file(const DatDatabase& db, const DatFileEntry& entry) {
   FileCheck check;
-  auto read = db.read_chain(entry.offset, entry.size);
+  const auto read = db.read_chain(entry.offset, entry.size);
   if (!read) {
     check.read_error = display_text(read.error());
     return check;
   }
-  check.blocks = std::move(read->blocks);
   if (read->ended_early) {
-    const auto& last = check.blocks.back();
+    const auto& last = read->blocks.back();
     check.early_end = "the chain ends at block " + hex_id(last.offset) + " with " +
                       std::to_string(last.bytes) + " bytes still to read, more than its " +
                       std::to_string(db.header().block_size - 4);
   }
   if (is_compressed(entry)) check_stream(read->data, check);
   return check;
-}
-
-// Marks each file whose chain visits a block that another file's chain visits
-// too, naming the first such block in its chain and the lowest other file.
-void find_shared_blocks(const std::vector<DatFileEntry>& entries, std::vector<FileCheck>& checks) {
-  struct Visit {
-    std::uint32_t block;
-    std::size_t file;      // position in entries, so by id
-    std::size_t position;  // in the file's chain
-  };
-  std::vector<Visit> visits;
-  for (std::size_t f = 0; f < checks.size(); ++f) {
-    for (std::size_t p = 0; p < checks[f].blocks.size(); ++p) {
-      visits.push_back({checks[f].blocks[p].offset, f, p});
-    }
-  }
-  std::ranges::sort(visits, {}, [](const Visit& v) { return std::tie(v.block, v.file); });
-  std::vector<std::optional<std::pair<std::size_t, std::string>>> first_shared(checks.size());
-  for (auto group = visits.begin(); group != visits.end();) {
-    const auto end = std::ranges::find_if(group, visits.end(),
-                                          [&](const Visit& v) { return v.block != group->block; });
-    for (auto visit = group; visit != end; ++visit) {
-      const auto other =
-          std::ranges::find_if(group, end, [&](const Visit& v) { return v.file != visit->file; });
-      if (other == end) break;  // one file alone, however often it visits
-      auto& shared = first_shared[visit->file];
-      if (!shared || visit->position < shared->first) {
-        shared.emplace(visit->position, "block " + hex_id(visit->block) +
-                                            " is also in the chain of " +
-                                            hex_id(entries[other->file].id));
-      }
-    }
-    group = end;
-  }
-  for (std::size_t f = 0; f < checks.size(); ++f) {
-    if (first_shared[f]) checks[f].shared_block = std::move(first_shared[f]->second);
-  }
 }
 
 }  // namespace
@@ -107,14 +66,24 @@ ExitStatus run_verify(const VerifyOptions& options) {
   std::uint64_t total_bytes = 0;
   for (const DatFileEntry& entry : entries) total_bytes += entry.size;
 
+  Json problems = Json::array();
+  std::string out;
+  // A header that is not an archive's makes every file suspect: it comes first.
+  for (const std::string& detail : check_header(db->header(), db->length())) {
+    problems.push_back({{"id", nullptr}, {"problem", "header"}, {"detail", detail}});
+    out += "header: " + detail + "\n";
+  }
+
+  // The links first: a chain that loops is not read, which would repeat its
+  // loop for as long as its size lasts.
+  const std::vector<ChainLayout> layouts = chain_layouts(*db, entries, default_threads());
   Progress progress("verify", entries.size(), total_bytes, progress_shown(options.progress));
   std::vector<FileCheck> checks(entries.size());
   for_each_index(entries.size(), default_threads(), [&](std::size_t i) {
-    checks[i] = check_file(*db, entries[i]);
+    if (!layouts[i].loop) checks[i] = check_file(*db, entries[i]);
     progress.advance(entries[i].size);
   });
   progress.finish();
-  find_shared_blocks(entries, checks);
 
   // The directory as a search tree, which lookups on demand rely on.
   const auto order = db->directory_order_problems();
@@ -123,8 +92,6 @@ ExitStatus run_verify(const VerifyOptions& options) {
     return ExitStatus::Failure;
   }
 
-  Json problems = Json::array();
-  std::string out;
   for (const DirectoryOrderProblem& problem : *order) {
     const std::string detail = "directory node at " + hex_id(problem.node) + ": " + problem.detail;
     problems.push_back({{"id", nullptr}, {"problem", "directory_order"}, {"detail", detail}});
@@ -132,10 +99,15 @@ ExitStatus run_verify(const VerifyOptions& options) {
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const FileCheck& check = checks[i];
-    for (const auto& [name, detail] : {std::pair{"read_error", &check.read_error},
-                                       std::pair{"short_stream", &check.short_stream},
-                                       std::pair{"shared_block", &check.shared_block},
-                                       std::pair{"early_end", &check.early_end}}) {
+    const ChainLayout& layout = layouts[i];
+    const std::optional<std::string> shared =
+        layout.shared ? std::optional(layout.shared_text(entries)) : std::nullopt;
+    const std::optional<std::string> loop =
+        layout.loop ? std::optional(layout.loop_text()) : std::nullopt;
+    for (const auto& [name, detail] :
+         {std::pair{"read_error", &check.read_error},
+          std::pair{"short_stream", &check.short_stream}, std::pair{"shared_block", &shared},
+          std::pair{"chain_loop", &loop}, std::pair{"early_end", &check.early_end}}) {
       if (!*detail) continue;
       problems.push_back({{"id", entries[i].id}, {"problem", name}, {"detail", **detail}});
       out += hex_id(entries[i].id) + " " + name + ": " + **detail + "\n";

@@ -13,8 +13,9 @@ struct VerifyOptions {
   std::optional<bool> progress;  // --progress or --no-progress
 };
 
-// Reads every file and reports each that cannot be read, decompresses short,
-// shares a block with another file, or whose chain ends early.
+// Checks the header, then reads every file and reports each that cannot be
+// read, decompresses short, shares a block with another file, whose chain
+// loops back on itself, or whose chain ends early.
 ExitStatus run_verify(const VerifyOptions& options);
 
 }  // namespace brackwater_dat::cli

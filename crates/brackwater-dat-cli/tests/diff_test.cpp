@@ -120,7 +120,10 @@ TEST_F(Diff, AFileThatCannotBeReadIsReportedAndCountsAsDiffering) {
 
   const auto run = run_tool({"diff", sound, broken_path, "--content"});
   EXPECT_EQ(run.out, "~ 0x01000002 content\n");
-  EXPECT_EQ(run.err, error_line("NEW 0x01000002: read failed: failed to fill whole buffer"));
+  EXPECT_EQ(run.err,
+            error_line("NEW 0x01000002: read failed: failed to fill whole buffer at offset "
+                       "0x00100000, past the end of the archive's " +
+                       std::to_string(broken.size()) + " bytes"));
   EXPECT_EQ(run.exit_code, 1);
 }
 

@@ -1,8 +1,12 @@
 // extract: every file to DIR/TT/XXXXXXXX.bin, safely, on several threads.
 #include <algorithm>
 #include <brackwater_dat/dat_database.hpp>
+#include <chrono>
+#include <csignal>
 #include <regex>
+#include <thread>
 
+#include "support/amplifying_archives.hpp"
 #include "tool_test.hpp"
 
 namespace brackwater_dat::cli_test {
@@ -146,6 +150,79 @@ TEST_F(Extract, AFolderThatCannotBeMadeFailsTheCommand) {
   EXPECT_EQ(run.exit_code, 2);
 }
 
+// Files that share blocks are damaged or built to multiply what extract
+// writes: they are refused before anything is written, unless allowed, and
+// whatever type the other file is.
+TEST_F(ToolTest, FilesWhoseChainsShareBlocksAreRefusedUnlessAllowed) {
+  ArchiveBuilder builder(1024);
+  const DatFileEntry own = builder.store_file(0x06000001, Bytes(500, 1));
+  const DatFileEntry first = builder.store_file(0x06000002, Bytes(1500, 2));
+  const std::uint32_t shared = first.offset + 1024;
+  const DatFileEntry second{0, 0x0A000003, shared, 300, 0, 0};  // in the first's second block
+  builder.header().root_offset = builder.store_tree(std::vector{own, first, second});
+  const std::string archive = write_archive(builder);
+  const auto refusal = [&](const char* id, const char* other) {
+    return error_line("refusing " + std::string(id) + ": block " + hex8(shared) +
+                      " is also in the chain of " + other +
+                      " (an archive's files have blocks of their own); --allow-shared extracts it");
+  };
+
+  const auto refused = run_tool({"extract", archive, path("out")});
+  EXPECT_EQ(refused.err, refusal("0x06000002", "0x0A000003") + refusal("0x0A000003", "0x06000002"));
+  EXPECT_EQ(refused.out, "extracted 1 files, 500 bytes, 2 failed\n");
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(tree_of(path("out")), (std::vector<std::string>{"06/", "06/06000001.bin"}));
+
+  const auto one_type = run_tool({"extract", archive, path("06"), "--type", "06"});
+  EXPECT_EQ(one_type.err, refusal("0x06000002", "0x0A000003"));
+  EXPECT_EQ(one_type.out, "extracted 1 files, 500 bytes, 1 failed\n");
+
+  const auto allowed = run_tool({"extract", archive, path("all"), "--allow-shared"});
+  EXPECT_EQ(allowed.out, "extracted 3 files, 2300 bytes, 0 failed\n");
+  EXPECT_EQ(allowed.exit_code, 0) << allowed.err;
+}
+
+class InterruptedExtract : public ToolTest, public ::testing::WithParamInterface<int> {};
+
+// Files of 3 MB whose chains loop on one block: allowed, extract would write
+// gigabytes, so the signal comes while it works. It takes back what it had
+// half written, keeps what it finished, sums up and exits as interrupted.
+TEST_P(InterruptedExtract, StopsCleanlyLeavingOnlyWholeFiles) {
+  constexpr std::uint32_t kFiles = 1000, kLength = 3'000'000;
+  const std::string archive =
+      write_image(test_support::looping_files_archive(kFiles, kLength), "big.dat");
+  const std::string folder = path("out");
+  RunningTool tool({"extract", archive, folder, "--allow-shared", "--threads", "2"}, dir_.path());
+  const auto started = std::chrono::steady_clock::now();
+  while (!fs::exists(folder + "/01") || fs::is_empty(folder + "/01")) {
+    ASSERT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  tool.signal(GetParam());
+  const auto ended = tool.wait().result;
+  EXPECT_EQ(ended.exit_code, 128 + GetParam()) << ended.err;
+  std::smatch summary;
+  ASSERT_TRUE(std::regex_match(ended.out, summary,
+                               std::regex("extracted ([0-9]+) files, ([0-9]+) bytes, 0 failed\n")))
+      << ended.out;
+  const std::size_t extracted = std::stoul(summary[1]);
+  EXPECT_LT(extracted, kFiles);
+  EXPECT_TRUE(std::regex_search(ended.err, std::regex("interrupted; [0-9]+ files not extracted\n")))
+      << ended.err;
+  const std::vector<std::string> tree = tree_of(folder);
+  ASSERT_EQ(tree.size(), extracted + 1) << "a temporary file was left behind";
+  const auto size = fs::file_size(folder + "/" + tree.back());
+  EXPECT_EQ(std::to_string(size * extracted), std::string(summary[2]));
+  for (const std::string& name : tree) {
+    if (name != "01/") {
+      EXPECT_EQ(fs::file_size(folder + "/" + name), size) << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedExtract, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) { return info.param == SIGINT ? "Int" : "Term"; });
+
 // Named for the thread-sanitizer run, which picks tests with "Parallel" in their names.
 class ParallelExtract : public ToolTest {};
 
@@ -184,7 +261,7 @@ class ExtractProgress : public ToolTest {
 
 // The last drawing of the line: every file done, nothing left.
 const std::regex kFinalLine(
-    "\rextract: 322/322 files, [0-9.]+ [KM]iB/[0-9.]+ [KM]iB, [0-9.]+ [KMG]?i?B/s, 0:00 left *"
+    "\rextract: 322/322 files written, [0-9.]+ [KM]iB, [0-9.]+ [KMG]?i?B/s, 0:00 left *"
     "\r?\n");
 
 TEST_F(ExtractProgress, ShowsOnATerminalAndEndsWithTheSummary) {
@@ -194,6 +271,17 @@ TEST_F(ExtractProgress, ShowsOnATerminalAndEndsWithTheSummary) {
   ASSERT_TRUE(std::regex_search(run.out, line, kFinalLine)) << run.out;
   EXPECT_TRUE(run.out.substr(line.position() + line.length()).starts_with("extracted 322 files, "))
       << run.out;
+}
+
+// A file that is not written is not counted: the line's last count is the summary's.
+TEST_F(ExtractProgress, CountsWhatWasWrittenAsTheSummaryDoes) {
+  const std::string archive = write_archive(small_archive().builder, "small.dat");
+  fs::create_directories(path("out") + "/0A");
+  write_bytes(path("out") + "/0A/0A000011.bin", Bytes{'o', 'l', 'd'});
+  const auto run = run_tool({"extract", archive, path("out"), "--type", "0A", "--progress"});
+  EXPECT_EQ(run.out, "extracted 1 files, 700 bytes, 1 failed\n");
+  EXPECT_TRUE(std::regex_search(run.err, std::regex("\rextract: 1/2 files written, 700 B, ")))
+      << run.err;
 }
 
 TEST_F(ExtractProgress, NoProgressSilencesItOnATerminal) {

@@ -1,4 +1,5 @@
 // info and ls: what an archive holds, as text and as JSON.
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -184,6 +185,36 @@ TEST_F(RetailListing, LsTextAndJsonListTheSameFilesInOrder) {
   EXPECT_EQ(starts, expected_starts);
   EXPECT_NE(starts.find("0x20000001  20  compressed\n0x200000A8  20  compressed\n"),
             std::string::npos);
+}
+
+// What is not an archive still shows what was read, with a warning; a
+// device reads as any file does.
+TEST_F(ToolTest, InfoAndLsWarnOfAHeaderThatIsNoArchives) {
+  const std::string zeros = write_image(Bytes(400, 0), "zeros.dat");
+  for (const std::string& file : {zeros, std::string("/dev/zero"), std::string("/bin/true")}) {
+    for (const char* command : {"info", "ls"}) {
+      SCOPED_TRACE(file + " " + command);
+      const auto run = run_tool({command, file});
+      EXPECT_EQ(run.exit_code, 0);
+      EXPECT_TRUE(run.err.starts_with("brackwater-dat: warning: " + file +
+                                      " does not look like an archive: magic is "))
+          << run.err;
+      EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << run.err;
+    }
+  }
+  EXPECT_TRUE(run_tool({"info", "/dev/zero"}).out.starts_with("path: /dev/zero\nlength: 0\n"));
+}
+
+// A name with a line break cannot pass for two lines of output.
+TEST_F(ToolTest, PathsWithControlCharactersAreQuoted) {
+  const std::string archive = write_archive(small_archive().builder, "two\nlines.dat");
+  const std::string quoted = "\"" + path("two\\nlines.dat") + "\"";
+  EXPECT_TRUE(run_tool({"info", archive}).out.starts_with("path: " + quoted + "\nlength: "));
+  const std::string folder = path("out\tput");
+  ASSERT_EQ(run_tool({"extract", archive, folder, "--type", "01"}).exit_code, 0);
+  const auto again = run_tool({"extract", archive, folder, "--type", "01"});
+  EXPECT_EQ(again.err, error_line("\"" + path("out\\tput") +
+                                  "/01/01000002.bin\" exists; use --force to overwrite it"));
 }
 
 }  // namespace

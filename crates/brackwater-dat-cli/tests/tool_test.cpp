@@ -1,10 +1,19 @@
 #include "tool_test.hpp"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <stdexcept>
 
 #include "support/sound_table_builder.hpp"
 #include "support/synthetic_retail.hpp"
@@ -26,6 +35,64 @@ ProcessResult run_tool_in_terminal(const std::vector<std::string>& args) {
   std::string command = quoted(BRACKWATER_DAT_PATH);
   for (const auto& arg : args) command += " " + quoted(arg);
   return test_support::run_process({"script", "-qfec", command, "/dev/null"});
+}
+
+namespace {
+
+double now_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string read_text(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+}  // namespace
+
+RunningTool::RunningTool(const std::vector<std::string>& args, const std::filesystem::path& folder)
+    : out_(folder / "tool.out"), err_(folder / "tool.err"), started_(now_seconds()) {
+  std::vector<std::string> words{BRACKWATER_DAT_PATH};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = ::open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0) ::_exit(127);
+    ::dup2(in, 0), ::dup2(out, 1), ::dup2(err, 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+}
+
+RunningTool::~RunningTool() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+void RunningTool::signal(int number) const { ::kill(pid_, number); }
+
+RunningTool::Ended RunningTool::wait() {
+  int status = 0;
+  rusage usage{};
+  while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  Ended ended;
+  ended.seconds = now_seconds() - started_;
+  ended.peak_rss_kib = usage.ru_maxrss;
+  if (WIFEXITED(status)) ended.result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) ended.result.signal = WTERMSIG(status);
+  ended.result.out = read_text(out_);
+  ended.result.err = read_text(err_);
+  return ended;
 }
 
 std::string hex8(std::uint32_t value) {
@@ -110,7 +177,11 @@ SmallArchive small_archive() {
 }
 
 std::string ToolTest::write_archive(const ArchiveBuilder& builder, const std::string& name) {
-  builder.write(dir_ / name);
+  ArchiveBuilder sealed = builder;
+  if (sealed.header().file_size == 0) {
+    sealed.header().file_size = static_cast<std::uint32_t>(sealed.size());
+  }
+  sealed.write(dir_ / name);
   return path(name);
 }
 

@@ -26,6 +26,32 @@ ProcessResult run_tool(const std::vector<std::string>& args, const ProcessOption
 // line ends as \r\n, is `out`.
 ProcessResult run_tool_in_terminal(const std::vector<std::string>& args);
 
+// brackwater-dat started with `args` and left running, its standard output
+// and error going to files in `folder`, for tests that signal it while it
+// works or measure what it took: its peak resident memory is its own.
+class RunningTool {
+ public:
+  RunningTool(const std::vector<std::string>& args, const std::filesystem::path& folder);
+  ~RunningTool();
+  RunningTool(const RunningTool&) = delete;
+  RunningTool& operator=(const RunningTool&) = delete;
+
+  void signal(int number) const;
+
+  struct Ended {
+    ProcessResult result;
+    long peak_rss_kib = 0;
+    double seconds = 0;
+  };
+  // Waits for it to end.
+  Ended wait();
+
+ private:
+  int pid_ = -1;
+  std::filesystem::path out_, err_;
+  double started_ = 0;
+};
+
 // 0x and eight upper-case hex digits, as the tool shows ids and offsets.
 std::string hex8(std::uint32_t value);
 
@@ -57,6 +83,8 @@ Bytes small_sound_table();
 // Archives written into a temporary folder of the test's own.
 class ToolTest : public ::testing::Test {
  protected:
+  // The builder's archive; a file_size left 0 is written as its length, as
+  // an archive's header has it.
   std::string write_archive(const ArchiveBuilder& builder, const std::string& name = "a.dat");
   std::string write_image(ByteView image, const std::string& name);
   // The synthetic retail archive, good variant.

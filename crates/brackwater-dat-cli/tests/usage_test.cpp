@@ -1,4 +1,6 @@
 // The command line: help, version, and usage errors as one line and status 2.
+#include <sys/stat.h>
+
 #include <ostream>
 
 #include "tool_test.hpp"
@@ -109,6 +111,30 @@ INSTANTIATE_TEST_SUITE_P(Commands, MissingArchive,
                                            UnopenableCase{"DiffOld", {"diff", "M", "M"}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// No FIFO is an archive; the message names the path, as for any path that
+// cannot be opened.
+TEST_F(ToolTest, AFifoIsAPathThatCannotBeOpened) {
+  ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+  const auto run = run_tool({"ls", path("pipe")});
+  EXPECT_EQ(run.err, error_line("cannot open " + path("pipe") + ": Illegal seek (os error 29)"));
+  EXPECT_EQ(run.exit_code, 2);
+}
+
+// A reader that goes once it has what it wants, as `head` does, is no error:
+// the tool ends quietly by SIGPIPE, as other programs in a pipeline do.
+TEST_F(ToolTest, AClosedPipeEndsTheToolQuietly) {
+  ArchiveBuilder builder(1024);
+  std::vector<DatFileEntry> entries;
+  for (std::uint32_t i = 0; i < 5000; ++i) entries.push_back({0, 0x01000000 + i, 0, 0, 0, 0});
+  builder.header().root_offset = builder.store_tree(entries);
+  const std::string archive = write_archive(builder);
+  const auto run = test_support::run_process(
+      {"bash", "-c", "\"$0\" ls \"$1\" | head -1 > /dev/null; echo \"${PIPESTATUS[0]}\"",
+       BRACKWATER_DAT_PATH, archive});
+  EXPECT_EQ(run.out, "141\n");
+  EXPECT_EQ(run.err, "");
+}
+
 TEST(Help, ShowsEveryCommandAndEachCommandsOptions) {
   const auto program = run_tool({"--help"});
   EXPECT_EQ(program.exit_code, 0);
@@ -118,8 +144,8 @@ TEST(Help, ShowsEveryCommandAndEachCommandsOptions) {
   }
   const auto extract = run_tool({"extract", "--help"});
   EXPECT_EQ(extract.exit_code, 0);
-  for (const char* option :
-       {"--type", "--raw", "--threads", "--force", "--progress", "--no-progress"}) {
+  for (const char* option : {"--type", "--raw", "--threads", "--force", "--allow-shared",
+                             "--progress", "--no-progress"}) {
     EXPECT_NE(extract.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(extract.err, "");

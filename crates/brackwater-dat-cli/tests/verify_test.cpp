@@ -1,6 +1,7 @@
 // verify: every file read, and each problem in how files lie reported.
 #include <nlohmann/json.hpp>
 
+#include "support/amplifying_archives.hpp"
 #include "support/lrs_codec.hpp"
 #include "tool_test.hpp"
 
@@ -43,7 +44,12 @@ struct ProblemArchive {
     builder.allocate_block();
     entries.push_back({0, 0x06000007, early_block, 1500, 0, 0});
     builder.header().root_offset = builder.store_tree(entries);
+    past_the_end =
+        "read failed: failed to fill whole buffer at offset 0x00100000, past the end "
+        "of the archive's " +
+        std::to_string(builder.size()) + " bytes";
   }
+  std::string past_the_end;  // 0x06000002's error
 };
 
 class Verify : public ToolTest {};
@@ -51,20 +57,20 @@ class Verify : public ToolTest {};
 TEST_F(Verify, ReportsEachProblemOfEachFileAndSumsUp) {
   const ProblemArchive problems;
   const auto run = run_tool({"verify", write_archive(problems.builder)});
-  EXPECT_EQ(run.out,
-            "0x06000002 read_error: read failed: failed to fill whole buffer\n"
-            "0x06000003 short_stream: declares 650 bytes, the stream yields 600\n"
-            "0x06000004 short_stream: no length prefix in 2 stored bytes\n"
-            "0x06000005 shared_block: block " +
-                hex8(problems.shared_block) +
-                " is also in the chain of 0x06000006\n"
-                "0x06000006 shared_block: block " +
-                hex8(problems.shared_block) +
-                " is also in the chain of 0x06000005\n"
-                "0x06000007 early_end: the chain ends at block " +
-                hex8(problems.early_block) +
-                " with 1500 bytes still to read, more than its 1020\n"
-                "verified 7 files: 6 problems\n");
+  EXPECT_EQ(run.out, "0x06000002 read_error: " + problems.past_the_end +
+                         "\n"
+                         "0x06000003 short_stream: declares 650 bytes, the stream yields 600\n"
+                         "0x06000004 short_stream: no length prefix in 2 stored bytes\n"
+                         "0x06000005 shared_block: block " +
+                         hex8(problems.shared_block) +
+                         " is also in the chain of 0x06000006\n"
+                         "0x06000006 shared_block: block " +
+                         hex8(problems.shared_block) +
+                         " is also in the chain of 0x06000005\n"
+                         "0x06000007 early_end: the chain ends at block " +
+                         hex8(problems.early_block) +
+                         " with 1500 bytes still to read, more than its 1020\n"
+                         "verified 7 files: 6 problems\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 1);
 }
@@ -79,7 +85,7 @@ TEST_F(Verify, JsonNamesEachProblem) {
   const json expected = {
       {"files", 7},
       {"problems",
-       {problem(0x06000002, "read_error", "read failed: failed to fill whole buffer"),
+       {problem(0x06000002, "read_error", problems.past_the_end),
         problem(0x06000003, "short_stream", "declares 650 bytes, the stream yields 600"),
         problem(0x06000004, "short_stream", "no length prefix in 2 stored bytes"),
         problem(0x06000005, "shared_block",
@@ -149,6 +155,41 @@ TEST_F(Verify, ASoundArchiveIsClean) {
   const auto listing = run_tool({"verify", write_retail(), "--json"});
   EXPECT_EQ(json::parse(listing.out), json({{"files", 322}, {"problems", json::array()}}));
   EXPECT_EQ(listing.exit_code, 0);
+}
+
+// A chain whose one block links to itself would give that block over and
+// over; it is reported once, and not read.
+TEST_F(Verify, AChainThatLoopsOnItselfIsReportedOnce) {
+  const std::string archive =
+      write_image(test_support::looping_files_archive(1, 2'000'000), "loop.dat");
+  const auto text = run_tool({"verify", archive});
+  EXPECT_EQ(text.out,
+            "0x01000000 chain_loop: block 0x00000400 links back to block 0x00000400\n"
+            "verified 1 files: 1 problems\n");
+  EXPECT_EQ(text.exit_code, 1);
+  const auto listing = run_tool({"verify", archive, "--json"});
+  EXPECT_EQ(json::parse(listing.out)["problems"][0]["problem"], "chain_loop");
+}
+
+// What is no archive fails on its header, each field that does not fit a
+// problem of its own, before any file is looked at.
+TEST_F(Verify, AFileThatIsNoArchiveFailsOnItsHeader) {
+  const std::string zeros = write_image(Bytes(400, 0), "zeros.dat");
+  const auto text = run_tool({"verify", zeros});
+  EXPECT_EQ(text.out,
+            "header: magic is 0x00000000, not 0x00005442\n"
+            "header: block size 0 is less than 8\n"
+            "header: file_size says 0 bytes, the archive has 400\n"
+            "verified 0 files: 3 problems\n");
+  EXPECT_EQ(text.exit_code, 1);
+  const auto listing = run_tool({"verify", zeros, "--json"});
+  EXPECT_EQ(json::parse(listing.out)["problems"][0],
+            json({{"id", nullptr},
+                  {"problem", "header"},
+                  {"detail", "magic is 0x00000000, not 0x00005442"}}));
+  const auto program = run_tool({"verify", "/bin/true"});
+  EXPECT_TRUE(program.out.starts_with("header: magic is ")) << program.out;
+  EXPECT_EQ(program.exit_code, 1);
 }
 
 }  // namespace

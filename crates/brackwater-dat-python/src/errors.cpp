@@ -40,6 +40,13 @@ class PathError(DatError, OSError):
     def __str__(self):
         return self.args[0]
 
+    # OSError would pickle its errno, strerror and filename as the arguments,
+    # which this __init__ does not take: a process pool could not hand the
+    # error back to its caller.
+    def __reduce__(self):
+        return (type(self), (self.args[0], self.debug_text, self.errno, self.filename,
+                             self.strerror), self.__dict__)
+
 
 class ParseError(DatError):
     """A sound-table payload ended inside a field."""
@@ -54,6 +61,15 @@ py::handle& module_error(const char* name) {
          : wanted == "PathError"   ? path_error
          : wanted == "ParseError"  ? parse_error
                                    : dat_error;
+}
+
+// Text for an exception: a path in it need not be UTF-8, and shows as \xNN
+// where it is not rather than failing.
+py::str text(std::string_view bytes) {
+  PyObject* decoded =
+      PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "backslashreplace");
+  if (decoded == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(decoded);
 }
 
 [[noreturn]] void raise_object(const py::object& type, const py::object& instance) {
@@ -71,9 +87,9 @@ void define_errors(py::module_& m) {
   }
 }
 
-void raise(const DatError& error) {
-  const std::string display = display_text(error);
-  const std::string debug = debug_text(error);
+void raise(const DatError& error, const py::object& path_as_given) {
+  const py::str display = text(display_text(error));
+  const py::str debug = text(debug_text(error));
   if (std::holds_alternative<DatError::NotFound>(error.value)) {
     const auto type = py::reinterpret_borrow<py::object>(module_error("NotFoundError"));
     raise_object(type, type(display, debug));
@@ -83,8 +99,9 @@ void raise(const DatError& error) {
     const py::object code =
         path->source.os_code() ? py::object(py::int_(*path->source.os_code())) : py::none();
     const py::object filename =
-        py::module_::import("os").attr("fsdecode")(py::bytes(path->path.native()));
-    raise_object(type, type(display, debug, code, filename, path->source.message()));
+        path_as_given ? py::module_::import("os").attr("fspath")(path_as_given)
+                      : py::module_::import("os").attr("fsdecode")(py::bytes(path->path.native()));
+    raise_object(type, type(display, debug, code, filename, text(path->source.message())));
   }
   const auto type = py::reinterpret_borrow<py::object>(module_error("DatError"));
   raise_object(type, type(display, debug));
@@ -92,7 +109,7 @@ void raise(const DatError& error) {
 
 void raise_parse(const ParseError& error) {
   const auto type = py::reinterpret_borrow<py::object>(module_error("ParseError"));
-  raise_object(type, type(display_text(error), debug_text(error)));
+  raise_object(type, type(text(display_text(error)), text(debug_text(error))));
 }
 
 std::int32_t to_i32(const py::object& value, std::string_view what) {

@@ -14,8 +14,10 @@ namespace brackwater_dat::python {
 void define_errors(pybind11::module_& m);
 
 // Raises the error as the module's exception: its str() the display text,
-// its debug_text attribute the library's debug text.
-[[noreturn]] void raise(const DatError& error);
+// its debug_text attribute the library's debug text. A PathError's filename
+// is `path_as_given` (str, bytes or os.PathLike) when there is one.
+[[noreturn]] void raise(const DatError& error,
+                        const pybind11::object& path_as_given = pybind11::object());
 [[noreturn]] void raise_parse(const ParseError& error);
 
 // An argument that must be an unsigned 32-bit integer: OverflowError when it

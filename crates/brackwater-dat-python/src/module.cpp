@@ -22,10 +22,11 @@ namespace bw = brackwater_dat;
 namespace brackwater_dat::python {
 namespace {
 
-// The result, or the failure raised as the module's exception.
+// The result, or the failure raised as the module's exception; a path that
+// cannot be opened is named as it was given.
 template <class T>
-T value_or_raise(Result<T>&& result) {
-  if (!result) raise(result.error());
+T value_or_raise(Result<T>&& result, const py::object& path_as_given = py::object()) {
+  if (!result) raise(result.error(), path_as_given);
   return std::move(*result);
 }
 
@@ -102,7 +103,7 @@ class PyDatabase {
       py::gil_scoped_release released;
       return DatDatabase::open(native, loading(on_demand));
     }();
-    return PyDatabase(value_or_raise(std::move(db)));
+    return PyDatabase(value_or_raise(std::move(db), path));
   }
 
   static PyDatabase from_bytes(const py::object& data, bool on_demand) {
@@ -117,6 +118,14 @@ class PyDatabase {
 
   py::object header() const { return make_header(db_.header()); }
   bool on_demand() const { return db_.loading() == DirectoryLoading::on_demand; }
+
+  py::list header_problems() const {
+    py::list problems;
+    for (const std::string& problem : check_header(db_.header(), db_.length())) {
+      problems.append(problem);
+    }
+    return problems;
+  }
 
   std::size_t size() const {
     if (!on_demand()) return db_.directory().size();
@@ -275,6 +284,8 @@ PYBIND11_MODULE(brackwater_dat, m) {
       .def_property_readonly("header", &PyDatabase::header, "The archive header (DatHeader).")
       .def_property_readonly("on_demand", &PyDatabase::on_demand,
                              "Whether lookups read the directory's nodes as they go.")
+      .def("header_problems", &PyDatabase::header_problems,
+           "What in the header does not look like an archive's, a line each; [] when it does.")
       .def("__len__", &PyDatabase::size)
       .def("__contains__", &PyDatabase::contains)
       .def("entry", &PyDatabase::entry, py::arg("file_id"),

@@ -1,7 +1,9 @@
 """The archive reader, against the native reader's answers for the same archive."""
 
+import multiprocessing
 import os
 import pathlib
+import pickle
 import threading
 
 import pytest
@@ -142,6 +144,76 @@ def test_missing_path_is_a_path_error_and_an_os_error(tmp_path):
     assert error.debug_text.startswith('PathError { path: "')
     with pytest.raises(OSError):  # an OSError handler catches it
         bw.DatDatabase.open(missing)
+
+
+def test_a_path_that_is_not_utf8_is_a_path_error_named_as_given(tmp_path):
+    as_bytes = os.fsencode(tmp_path) + b"/\xff\xfe.dat"
+    for given in (as_bytes, os.fsdecode(as_bytes)):
+        with pytest.raises(bw.PathError) as raised:
+            bw.DatDatabase.open(given)
+        assert raised.value.filename == given
+        assert raised.value.errno == 2
+        assert "\\xff\\xfe.dat" in str(raised.value)
+
+
+def test_a_fifo_is_a_path_error(tmp_path):
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    with pytest.raises(bw.PathError) as raised:
+        bw.DatDatabase.open(fifo)
+    assert raised.value.filename == str(fifo)
+    assert str(raised.value) == f"cannot open {fifo}: Illegal seek (os error 29)"
+
+
+def _raise(kind, tmp_path):
+    if kind == "PathError":
+        bw.DatDatabase.open(tmp_path / "missing.dat")
+    elif kind == "NotFoundError":
+        bw.DatDatabase.from_bytes(header_bytes()).get_file(1)
+    elif kind == "ParseError":
+        bw.SoundTable.unpack(b"\x01")
+    else:
+        bw.DatDatabase.from_bytes(bytes(0x144))
+
+
+def _caught(kind, tmp_path):
+    try:
+        _raise(kind, tmp_path)
+    except bw.DatError as error:
+        return error
+    raise AssertionError(f"{kind} was not raised")
+
+
+def _attributes(error):
+    return (type(error), error.args, str(error), error.debug_text,
+            getattr(error, "errno", None), getattr(error, "filename", None),
+            getattr(error, "strerror", None))
+
+
+KINDS = ["DatError", "NotFoundError", "PathError", "ParseError"]
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_every_error_crosses_processes_with_its_attributes(kind, tmp_path):
+    error = _caught(kind, tmp_path)
+    assert type(error).__name__ == kind
+    assert _attributes(pickle.loads(pickle.dumps(error))) == _attributes(error)
+    # A pool hands its worker's error back through pickle; one that cannot be
+    # unpickled leaves the caller waiting for ever, here until the timeout.
+    with multiprocessing.get_context("fork").Pool(1) as pool:
+        with pytest.raises(bw.DatError) as raised:
+            pool.apply_async(_raise, (kind, tmp_path)).get(timeout=60)
+    assert _attributes(raised.value) == _attributes(error)
+
+
+def test_header_problems_say_what_is_no_archives():
+    assert bw.DatDatabase.from_bytes(bytes(400)).header_problems() == [
+        "magic is 0x00000000, not 0x00005442", "block size 0 is less than 8",
+        "file_size says 0 bytes, the archive has 400"]
+
+
+def test_a_sound_archive_has_no_header_problems(db):
+    assert db.header_problems() == []
 
 
 @pytest.mark.parametrize("data, debug_start", [

@@ -158,11 +158,18 @@ export async function load(bytesOrUrl) {
       if (this.#handle === 0) throw new DatError("the archive is closed", "Closed");
       return this.#handle;
     }
+    // What in the header does not look like an archive's, a line for people
+    // each; [] when it looks right. Opening does not judge it.
+    headerProblems() {
+      const lines = text(w.bw_header_problems(this.#open()));
+      return lines === "" ? [] : lines.slice(0, -1).split("\n");
+    }
     get size() { return w.bw_size(this.#open()); }
     has(id) { return w.bw_has(this.#open(), checkU32(id, "id")) === 1; }
     entries() {
       const handle = this.#open();
       const count = w.bw_size(handle);
+      if (count === 0) return [];  // no records, and no address for them
       const at = address(w.bw_entries(handle));
       if (at === 0) throw lastError();
       const v = view();

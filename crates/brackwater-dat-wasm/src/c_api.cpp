@@ -88,6 +88,7 @@ struct EntryRecord {
 struct Archive {
   DatDatabase db;
   std::vector<EntryRecord> sorted;
+  std::string header_problems;  // a line each, made once when asked for
 };
 
 // A decoded table and its kinds sorted, for walking from JavaScript.
@@ -186,13 +187,24 @@ BW_EXPORT(bw_open) Archive* bw_open(Bytes* bytes, int on_demand) {
     remember(db.error());
     return nullptr;
   }
-  return new Archive{std::move(*db), {}};
+  return new Archive{std::move(*db), {}, {}};
 }
 
 BW_EXPORT(bw_close) void bw_close(Archive* archive) { delete archive; }
 
 BW_EXPORT(bw_header) const DatHeader* bw_header(const Archive* archive) {
   return &archive->db.header();
+}
+
+// What in the header does not look like an archive's, a line each, each line
+// ending in "\n"; "" when it looks right.
+BW_EXPORT(bw_header_problems) const char* bw_header_problems(Archive* archive) {
+  if (archive->header_problems.empty()) {
+    for (const std::string& problem : check_header(archive->db.header(), archive->db.length())) {
+      archive->header_problems += problem + "\n";
+    }
+  }
+  return archive->header_problems.c_str();
 }
 
 BW_EXPORT(bw_size) std::uint32_t bw_size(const Archive* archive) {

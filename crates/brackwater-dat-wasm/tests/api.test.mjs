@@ -120,7 +120,8 @@ test("failures throw DatError with the display and debug texts", () => {
   const rootPastTheEnd = tinyArchive();
   new DataView(rootPastTheEnd.buffer).setUint32(0x160, 0x7FFFFF00, true);
   assert.throws(() => bw.openArchive(rootPastTheEnd), (error) =>
-    error instanceof bw.DatError && error.message === "read failed: failed to fill whole buffer" &&
+    error instanceof bw.DatError &&
+    error.message === "read failed: failed to fill whole buffer at offset 0x7FFFFF00, past the end of the archive's 4096 bytes" &&
     error.debugText === 'Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" })');
 
   const truncated = bw.openArchive(new Uint8Array(readFileSync(process.env.BRACKWATER_TRUNCATED_ARCHIVE)));
@@ -155,6 +156,20 @@ test("arguments that are not unsigned 32-bit integers are refused", () => {
   assert.throws(() => new bw.SoundTable(0, undefined), TypeError);
   assert.equal(new TextDecoder().decode(archive.getFile(0x0A000001)), "hello");
   archive.close();
+});
+
+test("headerProblems says what in a header is no archive's, as the native reader judges it", () => {
+  const archive = bw.openArchive(archiveBytes);
+  assert.deepEqual(archive.headerProblems(), []);
+  archive.close();
+  const zeros = bw.openArchive(new Uint8Array(400));
+  assert.deepEqual(zeros.entries(), []);
+  assert.deepEqual(zeros.headerProblems(), [
+    "magic is 0x00000000, not 0x00005442", "block size 0 is less than 8",
+    "file_size says 0 bytes, the archive has 400"]);
+  assert.deepEqual(zeros.headerProblems(), zeros.headerProblems());
+  zeros.close();
+  assert.throws(() => zeros.headerProblems(), bw.DatError);
 });
 
 test("a closed archive throws on every later call", () => {

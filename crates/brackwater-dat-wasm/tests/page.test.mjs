@@ -16,7 +16,8 @@ const missing = !CHROMIUM || !existsSync(CHROMIUM) ? "chromium is missing (apt-g
 
 const TYPES = { ".html": "text/html", ".mjs": "text/javascript", ".css": "text/css",
                 ".wasm": "application/wasm" };
-const ARCHIVES = { "/archive.dat": readFileSync(ARCHIVE), "/damaged.dat": new Uint8Array(0x144) };
+const ARCHIVES = { "/archive.dat": readFileSync(ARCHIVE), "/damaged.dat": new Uint8Array(0x144),
+                   "/zeros.dat": new Uint8Array(400) };
 
 const hex = (value, digits) => "0x" + (value >>> 0).toString(16).toUpperCase().padStart(digits, "0");
 const ids = (html) => [...html.matchAll(/<tr data-id="(0x[0-9A-F]{8})"/g)].map((m) => m[1]);
@@ -59,6 +60,7 @@ test("the page shows every file and the pinned resolutions of a sound table", { 
   await page.waitFor(settled);
   const html = await page.html();
   assert.match(html, /<p id="status"[^>]*>ready<\/p>/);
+  assert.match(html, /<p id="header-note" hidden="">/);
   assert.deepEqual(ids(html), expected.entries.map(([id]) => hex(id, 8)));
   const rows = new Map([...html.matchAll(/<tr data-kind="(0x[0-9A-F]{2,})" data-wave="(0x[0-9A-F]{8}|none)"/g)]
     .map((m) => [m[1], m[2]]));
@@ -95,6 +97,16 @@ test("a damaged archive shows the error's display text", { skip: missing }, asyn
   await page.waitFor(settled);
   assert.match(await page.html(),
     /<p id="status" class="error">failed to fill whole buffer while parsing field 'block_size' in DatHeader<\/p>/);
+});
+
+test("a file that is no archive opens with a visible note of what is wrong", { skip: missing }, async () => {
+  const page = await browser.newPage();
+  await page.goto(`${origin}/?archive=/zeros.dat`);
+  await page.waitFor(settled);
+  const html = await page.html();
+  assert.match(html, /<p id="status"( class="")?>ready<\/p>/);
+  assert.match(html, /<p id="header-note">This does not look like an archive: magic is 0x00000000, not 0x00005442; block size 0 is less than 8; file_size says 0 bytes, the archive has 400<\/p>/);
+  assert.equal(await page.evaluate(`document.getElementById("header-note").getBoundingClientRect().height > 0`), true);
 });
 
 test("a person chooses an archive, filters by type, searches an id and opens a sound table",

@@ -14,16 +14,30 @@ namespace {
 // The most blocks read in one call: 2 parts each, within one preadv.
 constexpr std::uint32_t kMaxRun = 32;
 
+// Visits of a walk that only reads.
+std::expected<bool, IoError> read_on(const ChainBlock&) noexcept { return true; }
+
+// Visits that keep the blocks in `visited`.
+auto kept_in(std::vector<ChainBlock>& visited) noexcept {
+  return [&visited](const ChainBlock& block) -> std::expected<bool, IoError> {
+    if (auto pushed = allocation::guarded(0, [&] { visited.push_back(block); }); !pushed) {
+      return std::unexpected(std::move(pushed.error()));
+    }
+    return true;
+  };
+}
+
 }  // namespace
 
 // Follows the chain from `first_block` until `size` bytes are accounted for.
 // At each block `steps.link(step)` gives the block's link, reading whatever
 // else it wants with it; a link of 0 ends the chain, and `steps.end(step)`
 // then takes all the bytes still wanted from what follows that block's link.
-// Returns whether the chain ended early.
-template <class Steps>
+// `visit(block)` sees each block once its link is known and says whether to
+// go on. Returns whether the chain ended early (false when stopped).
+template <class Steps, class Visit>
 Result<bool> BlockChain::walk(std::uint32_t first_block, std::uint32_t size, Steps& steps,
-                              std::vector<ChainBlock>* visited) const {
+                              Visit&& visit) const {
   const std::uint32_t capacity = block_size_ - 4;  // wraps below 4, as stored
   // With no payload per block only the chain's end makes progress, so a chain
   // that never ends must loop; Brent's method finds the loop within one lap.
@@ -35,12 +49,10 @@ Result<bool> BlockChain::walk(std::uint32_t first_block, std::uint32_t size, Ste
     auto next = steps.link(at);
     if (!next) return io_error(std::move(next.error()));
     const bool last = *next == 0;
-    if (visited) {
-      auto pushed = allocation::guarded(0, [&] {
-        visited->push_back({at.block, last ? at.remaining : at.chunk});
-      });
-      if (!pushed) return io_error(std::move(pushed.error()));
-    }
+    const std::expected<bool, IoError> going =
+        visit(ChainBlock{at.block, last ? at.remaining : at.chunk});
+    if (!going) return io_error(std::move(going.error()));
+    if (!*going) return false;
     if (last) {
       if (auto ended = steps.end(at); !ended) return io_error(std::move(ended.error()));
       return at.remaining > at.chunk;
@@ -179,7 +191,9 @@ Result<bool> BlockChain::read(std::uint32_t first_block, std::span<std::uint8_t>
   // it); such reads are refused too.
   if (out.size() > length_) return io_error(unexpected_eof());
   PayloadSteps steps(*this, out);
-  return walk(first_block, static_cast<std::uint32_t>(out.size()), steps, visited);
+  const auto size = static_cast<std::uint32_t>(out.size());
+  return visited ? walk(first_block, size, steps, kept_in(*visited))
+                 : walk(first_block, size, steps, read_on);
 }
 
 Result<bool> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Bytes& out,
@@ -190,16 +204,31 @@ Result<bool> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Byt
   return read(first_block, std::span(out), visited);
 }
 
+template <class Visit>
+Result<void> BlockChain::walk_links(std::uint32_t first_block, std::uint32_t size,
+                                    Visit&& visit) const {
+  if (size == 0) return {};
+  if (size > length_) return io_error(unexpected_eof());
+  LinkSteps steps(*this);
+  auto walked = walk(first_block, size, steps, visit);
+  if (!walked) return std::unexpected(std::move(walked.error()));
+  return {};
+}
+
 Result<std::vector<ChainBlock>> BlockChain::blocks(std::uint32_t first_block,
                                                    std::uint32_t size) const {
   std::vector<ChainBlock> visited;
-  if (size == 0) return visited;
-  if (size > length_) return io_error(unexpected_eof());
-  LinkSteps steps(*this);
-  if (auto walked = walk(first_block, size, steps, &visited); !walked) {
+  if (auto walked = walk_links(first_block, size, kept_in(visited)); !walked) {
     return std::unexpected(std::move(walked.error()));
   }
   return visited;
+}
+
+Result<void> BlockChain::visit(std::uint32_t first_block, std::uint32_t size,
+                               const std::function<bool(const ChainBlock&)>& visit) const {
+  return walk_links(
+      first_block, size,
+      [&](const ChainBlock& block) -> std::expected<bool, IoError> { return visit(block); });
 }
 
 }  // namespace brackwater_dat

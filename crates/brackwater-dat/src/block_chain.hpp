@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -55,6 +56,10 @@ class BlockChain {
 
   // The blocks that read() would visit, reading only their links.
   Result<std::vector<ChainBlock>> blocks(std::uint32_t first_block, std::uint32_t size) const;
+  // The same blocks, each handed to `visit` as the walk reaches it; the walk
+  // stops where `visit` returns false.
+  Result<void> visit(std::uint32_t first_block, std::uint32_t size,
+                     const std::function<bool(const ChainBlock&)>& visit) const;
 
   // Where a walk has got to: the block, the payload bytes it gives unless the
   // chain ends there, and how many bytes came before it and are still wanted.
@@ -66,9 +71,11 @@ class BlockChain {
   };
 
  private:
-  template <class Steps>
+  template <class Steps, class Visit>
   Result<bool> walk(std::uint32_t first_block, std::uint32_t size, Steps& steps,
-                    std::vector<ChainBlock>* visited) const;
+                    Visit&& visit) const;
+  template <class Visit>
+  Result<void> walk_links(std::uint32_t first_block, std::uint32_t size, Visit&& visit) const;
 
   friend class PayloadSteps;
   friend class LinkSteps;

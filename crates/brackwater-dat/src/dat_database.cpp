@@ -123,6 +123,11 @@ Result<std::vector<ChainBlock>> DatDatabase::chain_blocks(std::uint32_t first_bl
   return BlockChain(*source_, length_, header_.block_size).blocks(first_block, size);
 }
 
+Result<void> DatDatabase::visit_chain(std::uint32_t first_block, std::uint32_t size,
+                                      const std::function<bool(const ChainBlock&)>& visit) const {
+  return BlockChain(*source_, length_, header_.block_size).visit(first_block, size, visit);
+}
+
 Result<ChainRead> DatDatabase::read_chain(std::uint32_t first_block, std::uint32_t size) const {
   ChainRead read;
   const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());

@@ -1,6 +1,7 @@
 #include "brackwater_dat/error.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "errors.hpp"
@@ -83,16 +84,35 @@ std::string debug_text(const IoError& error) {
          ", message: " + debug_text(error.message()) + " }";
 }
 
-std::string display_text(const IoError& error) {
+namespace {
+
+// The message, with the system's error code when it has one.
+std::string plain_text(const IoError& error) {
   if (error.os_code()) {
     return error.message() + " (os error " + std::to_string(*error.os_code()) + ")";
   }
   return error.message();
 }
 
+}  // namespace
+
+std::string display_text(const IoError& error) {
+  std::string text = plain_text(error);
+  if (const auto& fell_short = error.short_read()) {
+    char offset[24];
+    std::snprintf(offset, sizeof offset, "0x%08llX",
+                  static_cast<unsigned long long>(fell_short->offset));
+    text += " at offset " + std::string(offset) +
+            (fell_short->offset >= fell_short->length ? ", past the end of the archive's "
+                                                      : ", within the archive's ") +
+            std::to_string(fell_short->length) + " bytes";
+  }
+  return text;
+}
+
 std::string debug_text(const ParseError& error) {
   if (error.frames().empty()) return error.cause().message();
-  std::string text = display_text(error.cause());
+  std::string text = plain_text(error.cause());
   for (const auto& frame : error.frames()) {
     text += "\n " + frame.message + " at " + frame.file + ":" + std::to_string(frame.line);
   }
@@ -207,6 +227,12 @@ std::string display_text(const DatError& error) {
 
 IoError unexpected_eof() {
   return IoError::simple(IoErrorKind::UnexpectedEof, "failed to fill whole buffer");
+}
+
+IoError IoError::unexpected_end(std::uint64_t offset, std::uint64_t length) {
+  IoError error = unexpected_eof();
+  error.short_read_ = ShortRead{offset, length};
+  return error;
 }
 
 IoError IoError::out_of_memory(std::size_t bytes) {

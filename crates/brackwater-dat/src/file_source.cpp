@@ -39,9 +39,9 @@ Result<std::unique_ptr<FileSource>> FileSource::open(const std::filesystem::path
   // descriptor keeps other files' reads whole rather than EAGAIN.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // Reads here never use the position: the seek only probes that the file
-  // can be positioned, as no FIFO or socket can.
+  // can be positioned, as no FIFO or socket can, so a failure is this path's.
   if (::lseek(fd, static_cast<off_t>(header_offset), SEEK_SET) < 0) {
-    return io_error(last_error());
+    return path_error(last_error());
   }
   return source;
 }

@@ -13,10 +13,9 @@ namespace brackwater_dat {
 // descriptor and closes it when destroyed.
 class FileSource final : public Source {
  public:
-  // Opens `path` read-only. A path that cannot be opened, or names a
-  // directory, is PathError. A seek to `header_offset` probes that the file
-  // can be positioned at all (a FIFO or a socket cannot, and is no archive):
-  // Io where it fails. Never blocks on a FIFO.
+  // Opens `path` read-only. A path that cannot be opened, names a directory,
+  // or cannot be positioned (a seek to `header_offset` probes it: a FIFO or a
+  // socket cannot, and is no archive) is PathError. Never blocks on a FIFO.
   static Result<std::unique_ptr<FileSource>> open(const std::filesystem::path& path,
                                                   std::uint64_t header_offset);
 

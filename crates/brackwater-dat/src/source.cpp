@@ -51,7 +51,11 @@ std::expected<void, IoError> read_exact_at(const Source& source, std::uint64_t o
     const auto got = parts.size() == 1 ? source.read_at(offset, parts.front())
                                        : source.read_scattered_at(offset, parts);
     if (!got) return std::unexpected(got.error());
-    if (*got == 0) return std::unexpected(unexpected_eof());
+    if (*got == 0) {
+      // The data ended at `offset`; the length says whether it is the archive's end.
+      const auto length = source.length();
+      return std::unexpected(length ? IoError::unexpected_end(offset, *length) : unexpected_eof());
+    }
     if (*got > wanted) return std::unexpected(overlong_read());
     offset += *got;
     consume(parts, *got);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -100,6 +101,12 @@ class DatDatabase {
   using ChainBlock = brackwater_dat::ChainBlock;
   Result<std::vector<ChainBlock>> chain_blocks(std::uint32_t first_block, std::uint32_t size) const;
   Result<ChainRead> read_chain(std::uint32_t first_block, std::uint32_t size) const;
+  // The blocks chain_blocks gives, each handed to `visit` as the walk reaches
+  // it, links only; the walk stops where `visit` returns false. A checker
+  // that stops at a block it has seen walks a looping chain once, not for as
+  // long as its size lasts.
+  Result<void> visit_chain(std::uint32_t first_block, std::uint32_t size,
+                           const std::function<bool(const ChainBlock&)>& visit) const;
 
  private:
   template <class Buffer>

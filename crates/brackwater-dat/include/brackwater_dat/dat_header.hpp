@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace brackwater_dat {
 
@@ -27,5 +29,16 @@ struct DatHeader {
 
   friend bool operator==(const DatHeader&, const DatHeader&) = default;
 };
+
+// The magic number of the archives this library reads.
+inline constexpr std::uint32_t kDatMagic = 0x00005442;
+
+// What in `header` does not look like the header of an archive of `length`
+// bytes, a line for people each; none when it looks right. Opening reads a
+// header without judging it, so that any stored archive still opens; tools
+// that tell people whether a file is an archive judge it here: the magic, a
+// block size that holds a link and a payload, file_size against the length,
+// and a root node inside the archive.
+std::vector<std::string> check_header(const DatHeader& header, std::uint64_t length);
 
 }  // namespace brackwater_dat

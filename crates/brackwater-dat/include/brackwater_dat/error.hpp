@@ -31,10 +31,22 @@ class IoError {
   static IoError simple(IoErrorKind kind, std::string message);
   // An allocation of `bytes` that could not be had: kind OutOfMemory.
   static IoError out_of_memory(std::size_t bytes);
+  // A read that found no more bytes at `offset` of an archive of `length`
+  // bytes: kind UnexpectedEof, "failed to fill whole buffer", and where.
+  static IoError unexpected_end(std::uint64_t offset, std::uint64_t length);
 
   IoErrorKind kind() const noexcept { return kind_; }
   const std::string& message() const noexcept { return message_; }
   std::optional<int> os_code() const noexcept { return os_code_; }
+
+  // Where a read fell short, when it is known: the offset of the first byte
+  // missing and the archive's length. Display texts say it; debug texts,
+  // which name only the kind and message, do not.
+  struct ShortRead {
+    std::uint64_t offset;
+    std::uint64_t length;
+  };
+  const std::optional<ShortRead>& short_read() const noexcept { return short_read_; }
 
  private:
   IoError(IoErrorKind kind, std::string message, std::optional<int> os_code)
@@ -43,6 +55,7 @@ class IoError {
   IoErrorKind kind_;
   std::string message_;
   std::optional<int> os_code_;
+  std::optional<ShortRead> short_read_;
 };
 
 // Where a fixed-layout record was being read when it failed, for example
@@ -124,9 +137,10 @@ DatError io_failure(IoError error);
 // Debug texts name the variant and its payload, for example NotFound(536871080)
 // or Os { code: 2, kind: NotFound, message: "No such file or directory" }; a
 // parse error's lists its frames with their source locations, a line each.
-// Display texts are the plain message, with " (os error N)" for system errors;
-// a parse error's is one line, its frames read on as "... while parsing field
-// 'x' in R", without source locations.
+// Display texts are the plain message, with " (os error N)" for system errors
+// and where a read fell short when that is known; a parse error's is one
+// line, its frames read on as "... while parsing field 'x' in R", without
+// source locations.
 std::string debug_text(const IoError& error);
 std::string display_text(const IoError& error);
 std::string debug_text(const ParseError& error);

@@ -50,6 +50,7 @@ Bytes encode_node(const NodeSpec& node) {
 
 ArchiveBuilder::ArchiveBuilder(std::uint32_t block_size)
     : block_size_(block_size), image_(kFirstBlock) {
+  header_.magic = kDatMagic;
   header_.block_size = block_size;
 }
 

@@ -35,7 +35,8 @@ class ArchiveBuilder {
 
   explicit ArchiveBuilder(std::uint32_t block_size = 1024);
 
-  // Written into the image when it is taken; set root_offset and anything else.
+  // Written into the image when it is taken, the magic already set; set
+  // root_offset and anything else.
   DatHeader& header() noexcept { return header_; }
   std::uint32_t block_size() const noexcept { return block_size_; }
 

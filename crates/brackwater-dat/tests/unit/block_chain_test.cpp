@@ -62,6 +62,11 @@ TEST_F(BlockChain, ReadsPastTheFileEndFail) {
   EXPECT_EQ(debug_text(db.read_file_data(b, 1021).error()), eof);  // data beyond the last block
   EXPECT_EQ(db.read_file_data(b, 1020).value().size(), 1020u);
   EXPECT_EQ(debug_text(db.read_file_data(0x00200000, 1).error()), eof);
+  // For people, the error says where the archive ran out.
+  EXPECT_EQ(display_text(db.read_file_data(a, 1500).error()),
+            "read failed: failed to fill whole buffer at offset 0x00100000, past the end of the "
+            "archive's " +
+                std::to_string(builder.size()) + " bytes");
 }
 
 class TinyBlockSizes : public BlockChain, public ::testing::WithParamInterface<std::uint32_t> {};

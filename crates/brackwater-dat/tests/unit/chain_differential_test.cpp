@@ -78,6 +78,15 @@ Outcome read_with(const DatDatabase& db, PlantedRead read) {
     EXPECT_TRUE(checked->data == *data);
     const auto blocks = db.chain_blocks(read.first_block, read.size);
     EXPECT_TRUE(blocks && checked->blocks == *blocks);
+    // A walk told to stop halfway has seen the blocks up to there, and no more.
+    std::vector<ChainBlock> seen;
+    const std::size_t stop = checked->blocks.size() / 2;
+    EXPECT_TRUE(db.visit_chain(read.first_block, read.size, [&](const ChainBlock& block) {
+      seen.push_back(block);
+      return seen.size() <= stop;
+    }));
+    const std::size_t seen_count = std::min(stop + 1, checked->blocks.size());
+    EXPECT_TRUE(std::ranges::equal(seen, std::span(checked->blocks).first(seen_count)));
     const std::uint32_t capacity = db.header().block_size - 4;
     EXPECT_EQ(checked->ended_early,
               !checked->blocks.empty() && checked->blocks.back().bytes > capacity);

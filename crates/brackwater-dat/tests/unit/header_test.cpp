@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <numeric>
 
 #include "unit/archive_test.hpp"
@@ -129,13 +130,16 @@ TEST_F(ArchiveHeader, DirectoryIsAPathError) {
 
 // Opening must not wait for a writer: were it to, the test would hang until
 // ctest's timeout ends it.
-TEST_F(ArchiveHeader, FifoWithNoWriterFailsAtOnceAsIo) {
+TEST_F(ArchiveHeader, FifoWithNoWriterFailsAtOnceAsAPathError) {
   ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0);
   const auto db = DatDatabase::open(path());
   ASSERT_FALSE(db.has_value());
-  const auto* io = std::get_if<DatError::Io>(&db.error().value);
-  ASSERT_NE(io, nullptr) << debug_text(db.error());
-  EXPECT_EQ(io->error.os_code(), ESPIPE);
+  const auto* error = std::get_if<DatError::PathError>(&db.error().value);
+  ASSERT_NE(error, nullptr) << debug_text(db.error());
+  EXPECT_EQ(error->path.native(), path().native());
+  EXPECT_EQ(error->source.os_code(), ESPIPE);
+  EXPECT_EQ(display_text(db.error()),
+            "cannot open " + path().string() + ": Illegal seek (os error 29)");
 }
 
 TEST_F(ArchiveHeader, SocketIsAPathError) {
@@ -154,5 +158,48 @@ TEST_F(ArchiveHeader, SocketIsAPathError) {
   ASSERT_NE(error, nullptr) << debug_text(db.error());
   EXPECT_EQ(error->source.os_code(), ENXIO);
 }
+
+struct HeaderCheck {
+  std::string name;
+  std::function<void(DatHeader&)> bend;
+  std::vector<std::string> problems;
+  friend void PrintTo(const HeaderCheck& c, std::ostream* os) { *os << c.name; }
+};
+
+class HeaderChecks : public ::testing::TestWithParam<HeaderCheck> {};
+
+// The header of an archive of 0x1000 bytes, right but for what the case bends.
+TEST_P(HeaderChecks, NameEachFieldThatDoesNotFitTheArchive) {
+  DatHeader header{};
+  header.magic = kDatMagic;
+  header.block_size = 1024;
+  header.file_size = 0x1000;
+  GetParam().bend(header);
+  EXPECT_EQ(check_header(header, 0x1000), GetParam().problems);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, HeaderChecks,
+    ::testing::Values(HeaderCheck{"Sound", [](DatHeader&) {}, {}},
+                      HeaderCheck{"RootInside", [](DatHeader& h) { h.root_offset = 0xFFF; }, {}},
+                      HeaderCheck{"SmallestBlocks", [](DatHeader& h) { h.block_size = 8; }, {}},
+                      HeaderCheck{"OtherMagic",
+                                  [](DatHeader& h) { h.magic = 0x5443; },
+                                  {"magic is 0x00005443, not 0x00005442"}},
+                      HeaderCheck{"BlocksWithoutRoomForPayload",
+                                  [](DatHeader& h) { h.block_size = 7; },
+                                  {"block size 7 is less than 8"}},
+                      HeaderCheck{"Truncated",
+                                  [](DatHeader& h) { h.file_size = 0x1001; },
+                                  {"file_size says 4097 bytes, the archive has 4096"}},
+                      HeaderCheck{"RootPastTheEnd",
+                                  [](DatHeader& h) { h.root_offset = 0x1000; },
+                                  {"root node 0x00001000 lies past the archive's 4096 bytes"}},
+                      HeaderCheck{
+                          "Zeros",
+                          [](DatHeader& h) { h = DatHeader{}; },
+                          {"magic is 0x00000000, not 0x00005442", "block size 0 is less than 8",
+                           "file_size says 0 bytes, the archive has 4096"}}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
