@@ -168,20 +168,6 @@ void fetch_files(benchmark::State& state, const DatDatabase& db, bool compressed
 
 void BM_Fetch(benchmark::State& state) { fetch_files(state, realistic(), state.range(0) != 0); }
 
-// The same stored files, each found by descending the directory.
-void BM_GetFileOnDemand(benchmark::State& state) {
-  const auto entries = entries_where(false);
-  std::size_t bytes = 0;
-  for (auto _ : state) {
-    for (const auto& entry : entries) {
-      auto file = on_demand().get_file(entry.id);
-      bytes += file->size();
-      benchmark::DoNotOptimize(file);
-    }
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-}
-
 // Every stored file of `db`, read from `path` the floor's way.
 void fetch_floor(benchmark::State& state, const DatDatabase& db,
                  const std::filesystem::path& path) {
@@ -210,6 +196,36 @@ void BM_FetchScatteredFloor(benchmark::State& state) {
 }
 
 void BM_FetchMemory(benchmark::State& state) { fetch_files(state, in_memory(), false); }
+
+// The same files read with read_file into one reused buffer: what a caller
+// that keeps its own buffer pays, against the same memcpy floor.
+void BM_ReadFileInto(benchmark::State& state) {
+  const auto entries = entries_where(false, in_memory());
+  Bytes buffer;
+  for (const auto& entry : entries) buffer.resize(std::max<std::size_t>(buffer.size(), entry.size));
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& entry : entries) {
+      bytes += in_memory().read_file(entry.id, buffer).value();
+      benchmark::DoNotOptimize(buffer.data());
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+// Every file, stored and compressed, in id order, kept in a list as a
+// script's [db.get_file(e.id) for e in db.entries()] keeps them: the loop the
+// Python and JavaScript benchmarks run too.
+void BM_GetFileEveryEntry(benchmark::State& state) {
+  const auto entries = realistic().entries().value();
+  for (auto _ : state) {
+    std::vector<Bytes> files;
+    files.reserve(entries.size());
+    for (const auto& entry : entries) files.push_back(realistic().get_file(entry.id).value());
+    benchmark::DoNotOptimize(files.data());
+  }
+  state.counters["files"] = static_cast<double>(entries.size());
+}
 
 // A plain memcpy of the same payload bytes, each file's into a reused buffer.
 void BM_FetchMemoryFloor(benchmark::State& state) {
@@ -243,6 +259,20 @@ const DatDatabase& on_demand() {
       DatDatabase::open(bench::realistic_archive(kCache, kFiles), DirectoryLoading::on_demand)
           .value();
   return db;
+}
+
+// The same stored files, each found by descending the directory.
+void BM_GetFileOnDemand(benchmark::State& state) {
+  const auto entries = entries_where(false);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& entry : entries) {
+      auto file = on_demand().get_file(entry.id);
+      bytes += file->size();
+      benchmark::DoNotOptimize(file);
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
 // Opening reads the header alone, however large the directory; against
@@ -486,6 +516,8 @@ BENCHMARK(BM_GetFileOnDemand)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenOnDemand)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FindOnDemand)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FetchMemoryFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadFileInto)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetFileEveryEntry)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenCold)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_OpenColdFloor)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_DecompressLrs)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the bench preset, runs every benchmark 5 times and prints one table
-# from the medians: our figure, the floor's or peer's from the same run, their
-# ratio and the target.
+# Builds the bench preset (and the wasm build for the JavaScript figure), runs
+# every benchmark 5 times, then the Python and JavaScript loops over the same
+# archive 5 times each, and prints one table from the medians: our figure,
+# the floor's or peer's from the same run, their ratio and the target.
 #   bench/run.sh [extra Google Benchmark options]
 # The benchmark archives are made on the first run and kept in
 # build/bench/bench/archives/ (about 1.2 GB). Figures move from run to run on
@@ -10,9 +11,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target reader_bench >/dev/null
+cmake --build --preset bench --target reader_bench brackwater_dat_python >/dev/null
+cmake --preset wasm >/dev/null
+cmake --build --preset wasm >/dev/null
 
 out=build/bench/results.json
 build/bench/bin/reader_bench --benchmark_out="$out" --benchmark_out_format=json \
   --benchmark_min_time=0.5 --benchmark_repetitions=5 "$@" >/dev/null
-python3 bench/report.py "$out"
+archive=build/bench/bench/archives/realistic-100000.dat
+PYTHONPATH=build/bench/python python3 bench/python_bench.py "$archive" build/bench/python.json
+node bench/javascript_bench.mjs build/wasm/js "$archive" build/bench/javascript.json
+python3 bench/report.py "$out" build/bench/python.json build/bench/javascript.json

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -163,20 +164,29 @@ class PyDatabase {
     return list;
   }
 
-  // Read straight into the bytes object returned: its size first (which a
-  // hostile entry cannot make larger than the archive allows), then the read.
+  // Read straight into the bytes object returned, made (with the GIL) once
+  // the read knows its size, which a hostile entry cannot make larger than
+  // the archive allows.
   py::bytes get_file(const py::object& id) const {
     const std::uint32_t value = to_u32(id, "file id");
-    auto size = [&] {
-      py::gil_scoped_release released;
-      return db_.file_size(value);
-    }();
-    FreshBytes bytes(value_or_raise(std::move(size)));
+    std::optional<FreshBytes> bytes;
+    bool python_error = false;
     auto written = [&] {
       py::gil_scoped_release released;
-      return db_.read_file(value, bytes.span());
+      return db_.read_file(value, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+        const py::gil_scoped_acquire held;
+        try {
+          return bytes.emplace(size).span();
+        } catch (py::error_already_set& error) {
+          // Raised again below, once the read has returned.
+          python_error = true;
+          error.restore();
+          return std::unexpected(DatError{DatError::Other{"no bytes object"}});
+        }
+      });
     }();
-    return bytes.take(value_or_raise(std::move(written)));
+    if (python_error) throw py::error_already_set();
+    return bytes->take(value_or_raise(std::move(written)));
   }
 
   std::size_t read_file_into(const py::object& id, const py::object& buffer) const {

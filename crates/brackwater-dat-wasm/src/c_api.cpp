@@ -232,18 +232,27 @@ BW_EXPORT(bw_entries) const EntryRecord* bw_entries(Archive* archive) {
   return archive->sorted.data();
 }
 
-// The file's contents read into a fresh allocation of at most `capacity`
-// bytes: a capacity below the file's size is refused, naming both.
+// The file's contents read into a fresh allocation made once the read knows
+// their size, of at most `capacity` bytes: a larger file is refused, naming
+// both sizes.
 BW_EXPORT(bw_read_file)
 std::uint8_t* bw_read_file(const Archive* archive, std::uint32_t id, std::uint32_t capacity,
                            std::uint32_t* length) {
-  const auto size = archive->db.file_size(id);
-  if (!size) {
-    remember(size.error());
+  std::uint8_t* out = nullptr;
+  const auto written =
+      archive->db.read_file(id, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+        const std::size_t room = std::min<std::size_t>(size, capacity);
+        out = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(room, 1)));
+        if (out == nullptr) return std::unexpected(io_failure(IoError::out_of_memory(room)));
+        return std::span(out, room);
+      });
+  if (!written) {
+    std::free(out);
+    remember(written.error());
     return nullptr;
   }
-  return read_out(std::min(*size, capacity), length,
-                  [&](std::span<std::uint8_t> out) { return archive->db.read_file(id, out); });
+  *length = static_cast<std::uint32_t>(*written);
+  return out;
 }
 
 BW_EXPORT(bw_read_file_data)
