@@ -84,12 +84,57 @@ struct EntryRecord {
   std::uint8_t compressed;
 };
 
-// An open archive and its entries sorted by id, made once when asked for.
+// Reads of a source that JavaScript holds, by the number it gave the source:
+// `target` gets up to `length` bytes at `offset`; the count read, or -1 when
+// the source failed, whose message source_error then copies out (up to
+// `capacity` bytes of UTF-8, returning the whole message's length).
+extern "C" __attribute__((import_module("brackwater"), import_name("source_read"))) std::int32_t
+js_source_read(std::uint32_t source, double offset, std::uint8_t* target, std::uint32_t length);
+extern "C" __attribute__((import_module("brackwater"), import_name("source_error"))) std::uint32_t
+js_source_error(std::uint32_t source, char* target, std::uint32_t capacity);
+
+// An archive's bytes where JavaScript has them, read in place: only the
+// ranges a read asks for cross into the module's memory.
+class JsSource final : public Source {
+ public:
+  JsSource(std::uint32_t source, std::uint64_t length) noexcept
+      : source_(source), length_(length) {}
+
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
+                                              std::span<std::uint8_t> buffer) const override {
+    if (offset >= length_) return 0;
+    const auto count = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>({buffer.size(), length_ - offset, std::uint64_t{1} << 30}));
+    const std::int32_t got =
+        js_source_read(source_, static_cast<double>(offset), buffer.data(), count);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    std::string message(256, '\0');
+    message.resize(std::min<std::size_t>(
+        js_source_error(source_, message.data(), static_cast<std::uint32_t>(message.size())),
+        message.size()));
+    return std::unexpected(IoError::simple(IoErrorKind::Other, std::move(message)));
+  }
+  std::expected<std::uint64_t, IoError> length() const override { return length_; }
+
+ private:
+  std::uint32_t source_;
+  std::uint64_t length_;
+};
+
+// An open archive; its entries sorted by id, and its header's problems, made
+// once when asked for; the last entry found.
 struct Archive {
   DatDatabase db;
   std::vector<EntryRecord> sorted;
-  std::string header_problems;  // a line each, made once when asked for
+  bool listed = false;
+  std::string header_problems;  // a line each
+  EntryRecord found{};
 };
+
+EntryRecord record_of(const DatFileEntry& e) {
+  return {e.id,        e.bit_flags, e.offset,           e.size,
+          e.timestamp, e.version,   file_type_of(e.id), is_compressed(e)};
+}
 
 // A decoded table and its kinds sorted, for walking from JavaScript.
 struct Table {
@@ -168,26 +213,19 @@ BW_EXPORT(bw_error_display) const char* bw_error_display() { return last_error.d
 BW_EXPORT(bw_error_debug) const char* bw_error_debug() { return last_error.debug.c_str(); }
 BW_EXPORT(bw_error_not_found) int bw_error_not_found() { return last_error.not_found ? 1 : 0; }
 
-// A buffer of `size` bytes for the caller to fill with an archive and hand to
-// bw_open; null when memory ran out.
-BW_EXPORT(bw_bytes_new) Bytes* bw_bytes_new(std::uint32_t size) {
-  if (!can_allocate(std::size_t{size} + sizeof(Bytes))) return nullptr;
-  return new Bytes(size);
-}
-BW_EXPORT(bw_bytes_data) std::uint8_t* bw_bytes_data(Bytes* bytes) { return bytes->data(); }
-
-// Opens the archive in `bytes` (from bw_bytes_new), which the database
-// adopts; the buffer is the caller's no longer, whatever happens. The
-// directory is read on demand when `on_demand` is 1, else whole.
-BW_EXPORT(bw_open) Archive* bw_open(Bytes* bytes, int on_demand) {
-  auto db = DatDatabase::open_memory(
-      std::move(*bytes), on_demand == 1 ? DirectoryLoading::on_demand : DirectoryLoading::whole);
-  delete bytes;
+// Opens the archive that JavaScript's source `source` holds, of `length`
+// bytes; the directory is read on demand when `on_demand` is 1, else whole.
+BW_EXPORT(bw_open_source)
+Archive* bw_open_source(std::uint32_t source, double length, int on_demand) {
+  if (!can_allocate(sizeof(Archive) + sizeof(JsSource))) return nullptr;
+  auto db = DatDatabase::open_source(
+      std::make_unique<JsSource>(source, static_cast<std::uint64_t>(length)),
+      on_demand == 1 ? DirectoryLoading::on_demand : DirectoryLoading::whole);
   if (!db) {
     remember(db.error());
     return nullptr;
   }
-  return new Archive{std::move(*db), {}, {}};
+  return new Archive{std::move(*db), {}, false, {}, {}};
 }
 
 BW_EXPORT(bw_close) void bw_close(Archive* archive) { delete archive; }
@@ -207,29 +245,54 @@ BW_EXPORT(bw_header_problems) const char* bw_header_problems(Archive* archive) {
   return archive->header_problems.c_str();
 }
 
-BW_EXPORT(bw_size) std::uint32_t bw_size(const Archive* archive) {
-  return static_cast<std::uint32_t>(archive->db.directory().size());
+BW_EXPORT(bw_on_demand) int bw_on_demand(const Archive* archive) {
+  return archive->db.loading() == DirectoryLoading::on_demand ? 1 : 0;
 }
 
-BW_EXPORT(bw_has) int bw_has(const Archive* archive, std::uint32_t id) {
-  return archive->db.find(id) ? 1 : 0;
+// The entry of file `id`, or null: NotFound when absent, or the lookup's
+// error (on demand, a node's read or order).
+BW_EXPORT(bw_find) const EntryRecord* bw_find(Archive* archive, std::uint32_t id) {
+  const auto entry = archive->db.find(id);
+  if (!entry) {
+    remember(entry.error());
+    return nullptr;
+  }
+  archive->found = record_of(*entry);
+  return &archive->found;
 }
 
-// The entries sorted by id, bw_size of them; null when they cannot be listed.
-BW_EXPORT(bw_entries) const EntryRecord* bw_entries(Archive* archive) {
-  if (archive->sorted.size() != archive->db.directory().size()) {
+// Lists the entries sorted by id, once (on demand, a walk of the whole
+// tree): 1, and bw_entry_count and bw_entry_data give them; 0 when they
+// cannot be listed.
+BW_EXPORT(bw_list) int bw_list(Archive* archive) {
+  if (!archive->listed) {
     const auto entries = archive->db.entries();
     if (!entries) {
       remember(entries.error());
-      return nullptr;
+      return 0;
     }
-    archive->sorted.clear();
-    for (const DatFileEntry& e : *entries) {
-      archive->sorted.push_back({e.id, e.bit_flags, e.offset, e.size, e.timestamp, e.version,
-                                 file_type_of(e.id), is_compressed(e)});
-    }
+    if (!can_allocate(entries->size() * sizeof(EntryRecord))) return 0;
+    archive->sorted.reserve(entries->size());
+    for (const DatFileEntry& e : *entries) archive->sorted.push_back(record_of(e));
+    archive->listed = true;
   }
+  return 1;
+}
+
+BW_EXPORT(bw_entry_count) std::uint32_t bw_entry_count(const Archive* archive) {
+  return static_cast<std::uint32_t>(archive->sorted.size());
+}
+BW_EXPORT(bw_entry_data) const EntryRecord* bw_entry_data(const Archive* archive) {
   return archive->sorted.data();
+}
+
+// The number of files: read whole, the directory's; on demand, the listing's
+// (so a walk of the whole tree, once); -1 when it cannot be had.
+BW_EXPORT(bw_size) double bw_size(Archive* archive) {
+  if (archive->db.loading() == DirectoryLoading::whole) {
+    return static_cast<double>(archive->db.directory().size());
+  }
+  return bw_list(archive) == 1 ? static_cast<double>(archive->sorted.size()) : -1;
 }
 
 // The file's contents read into a fresh allocation made once the read knows
