@@ -215,19 +215,45 @@ export async function load(bytesOrUrl) {
   const sources = new Map();
   let nextSource = 1;
   let instance;
-  const own = {
-    source_read: (id, offset, pointer, length) => {
-      const held = sources.get(id);
-      try {
-        const got = held.source.read(offset, new Uint8Array(instance.exports.memory.buffer, pointer >>> 0, length));
-        if (!Number.isInteger(got) || got < 0 || got > length) {
-          throw new Error(`the source's read returned ${got} for ${length} bytes`);
-        }
-        return got;
-      } catch (error) {
-        held.error = String(error?.message ?? error);
-        return -1;
+  // A source's read of `targets` in turn from `offset`, as one read: its
+  // readv where it has one (a file's, one system call), else read by read.
+  const readInto = (source, offset, targets) => {
+    if (source.readv) return source.readv(offset, targets);
+    let total = 0;
+    for (const target of targets) {
+      const got = source.read(offset + total, target);
+      if (!Number.isInteger(got) || got < 0 || got > target.length) {
+        throw new Error(`the source's read returned ${got} for ${target.length} bytes`);
       }
+      total += got;
+      if (got < target.length) break;
+    }
+    return total;
+  };
+  // The count read, or -1 with the error kept for source_error.
+  const readSource = (id, offset, targets) => {
+    const held = sources.get(id);
+    try {
+      const got = readInto(held.source, offset, targets);
+      const wanted = targets.reduce((sum, target) => sum + target.length, 0);
+      if (!Number.isInteger(got) || got < 0 || got > wanted) {
+        throw new Error(`the source's read returned ${got} for ${wanted} bytes`);
+      }
+      return got;
+    } catch (error) {
+      held.error = String(error?.message ?? error);
+      return -1;
+    }
+  };
+  const memory = () => instance.exports.memory.buffer;
+  const own = {
+    source_read: (id, offset, pointer, length) =>
+      readSource(id, offset, [new Uint8Array(memory(), pointer >>> 0, length)]),
+    source_read_parts: (id, offset, parts, count) => {
+      const table = new Uint32Array(memory(), parts >>> 0, 2 * count);
+      const targets = [];
+      for (let i = 0; i < count; ++i) targets.push(new Uint8Array(memory(), table[2 * i], table[2 * i + 1]));
+      return readSource(id, offset, targets);
     },
     source_error: (id, pointer, capacity) => {
       const message = new TextEncoder().encode(sources.get(id)?.error ?? "the source failed");
@@ -449,6 +475,7 @@ export async function load(bytesOrUrl) {
       return {
         length: fs.fstatSync(fd).size,
         read: (offset, target) => fs.readSync(fd, target, 0, target.length, offset),
+        readv: (offset, targets) => fs.readvSync(fd, targets, offset),
         close: () => fs.closeSync(fd),
       };
     },
@@ -501,6 +528,8 @@ export async function load(bytesOrUrl) {
 
 // ---- in a worker ----
 
+const ENTRIES_A_SLICE = 20000;
+
 // Opens an archive in a dedicated worker (brackwater_dat.worker.mjs beside
 // this module), so that a page never waits on a read: a File or Blob, a URL
 // (string or URL), or a Uint8Array (copied to the worker). Every method
@@ -552,7 +581,23 @@ export async function openInWorker(input, { onDemand = false } = {}) {
     size: () => call("size"),
     has: (id) => call("has", id),
     find: (id) => call("find", id),
-    entries: () => call("entries"),
+    // Rebuilt from the worker's packed rows a slice at a time, letting the
+    // page's thread do other work between slices.
+    async entries() {
+      const { fields, flags, packed } = await call("entries");
+      const count = fields.length === 0 ? 0 : packed.length / fields.length;
+      const entries = new Array(count);
+      for (let start = 0; start < count; start += ENTRIES_A_SLICE) {
+        if (start > 0) await new Promise((resolve) => setTimeout(resolve, 0));
+        for (let i = start; i < Math.min(count, start + ENTRIES_A_SLICE); ++i) {
+          const entry = {};
+          fields.forEach((field, k) => { entry[field] = packed[i * fields.length + k]; });
+          for (const flag of flags) entry[flag] = entry[flag] === 1;
+          entries[i] = entry;
+        }
+      }
+      return entries;
+    },
     getFile: (id) => call("getFile", id),
     readFileData: (firstBlock, size) => call("readFileData", firstBlock, size),
     async close() {

@@ -6,6 +6,7 @@
 // failed call returns 0 (or null) and leaves its error for bw_error_* until
 // the next failing call.
 #include <algorithm>
+#include <array>
 #include <brackwater_dat/brackwater_dat.hpp>
 #include <cstddef>
 #include <cstdint>
@@ -92,6 +93,13 @@ extern "C" __attribute__((import_module("brackwater"), import_name("source_read"
 js_source_read(std::uint32_t source, double offset, std::uint8_t* target, std::uint32_t length);
 extern "C" __attribute__((import_module("brackwater"), import_name("source_error"))) std::uint32_t
 js_source_error(std::uint32_t source, char* target, std::uint32_t capacity);
+// The same for `count` parts (address and length, 32 bits each, at `parts`)
+// filled in turn as one read would fill them: a chain's run of blocks, links
+// and payloads, crosses into JavaScript once.
+extern "C" __attribute__((import_module("brackwater"), import_name("source_read_parts")))
+std::int32_t
+js_source_read_parts(std::uint32_t source, double offset, const std::uint32_t* parts,
+                     std::uint32_t count);
 
 // An archive's bytes where JavaScript has them, read in place: only the
 // ranges a read asks for cross into the module's memory.
@@ -108,15 +116,35 @@ class JsSource final : public Source {
     const std::int32_t got =
         js_source_read(source_, static_cast<double>(offset), buffer.data(), count);
     if (got >= 0) return static_cast<std::size_t>(got);
+    return std::unexpected(failure());
+  }
+  std::expected<std::uint64_t, IoError> length() const override { return length_; }
+
+  std::expected<std::size_t, IoError> read_scattered_at(
+      std::uint64_t offset, std::span<const std::span<std::uint8_t>> parts) const override {
+    if (offset >= length_) return 0;
+    // Address and length of each part; the reader's parts total far below 2^31.
+    std::array<std::uint32_t, 2 * 64> table;
+    const std::size_t count = std::min(parts.size(), table.size() / 2);
+    for (std::size_t i = 0; i < count; ++i) {
+      table[2 * i] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(parts[i].data()));
+      table[2 * i + 1] = static_cast<std::uint32_t>(parts[i].size());
+    }
+    const std::int32_t got = js_source_read_parts(source_, static_cast<double>(offset),
+                                                  table.data(), static_cast<std::uint32_t>(count));
+    if (got >= 0) return static_cast<std::size_t>(got);
+    return std::unexpected(failure());
+  }
+
+ private:
+  IoError failure() const {
     std::string message(256, '\0');
     message.resize(std::min<std::size_t>(
         js_source_error(source_, message.data(), static_cast<std::uint32_t>(message.size())),
         message.size()));
-    return std::unexpected(IoError::simple(IoErrorKind::Other, std::move(message)));
+    return IoError::simple(IoErrorKind::Other, std::move(message));
   }
-  std::expected<std::uint64_t, IoError> length() const override { return length_; }
 
- private:
   std::uint32_t source_;
   std::uint64_t length_;
 };

@@ -1,19 +1,19 @@
-#include "bench_archives.hpp"
+#include "support/realistic_archives.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <brackwater_dat/dat_database.hpp>
 #include <random>
 #include <string>
 
 #include "coding.hpp"
 #include "support/archive_builder.hpp"
+#include "support/synthetic_retail.hpp"
 
-namespace brackwater_dat::bench {
+namespace brackwater_dat::test_support {
 namespace {
-
-using test_support::ArchiveBuilder;
 
 constexpr const char* kWords[] = {"the ",     "sound ",  "wave ", "table ", "portal ", "of ",
                                   "dungeon ", "a ",      "and ",  "spell ", "to ",     "fire ",
@@ -74,12 +74,7 @@ Bytes make_content(ContentKind kind, std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files,
-                                        bool scattered) {
-  const auto path =
-      cache / ((scattered ? "scattered-" : "realistic-") + std::to_string(files) + ".dat");
-  if (std::filesystem::exists(path)) return path;
-  std::filesystem::create_directories(cache);
+Bytes realistic_image(std::uint32_t files, bool scattered, bool sound_tables) {
   ArchiveBuilder builder(1024);
   std::mt19937 random(files);
   std::vector<DatFileEntry> entries;
@@ -88,12 +83,28 @@ std::filesystem::path realistic_archive(const std::filesystem::path& cache, std:
     const auto kind = static_cast<ContentKind>(i % 3);
     const bool compressed = kind != ContentKind::Noise && random() % 2 == 0;
     const std::uint32_t id = (i % 4 == 0 ? 0x06000000 : 0x0A000000) + i;
-    entries.push_back(builder.store_file(
-        id, make_content(kind, realistic_size(random, i), i), compressed,
-        scattered ? test_support::ChainLayout::Scattered : test_support::ChainLayout::Contiguous));
+    entries.push_back(
+        builder.store_file(id, make_content(kind, realistic_size(random, i), i), compressed,
+                           scattered ? ChainLayout::Scattered : ChainLayout::Contiguous));
+  }
+  if (sound_tables) {
+    const auto retail = DatDatabase::open_memory(build_synthetic_retail(RetailVariant::Good).image);
+    for (const std::uint32_t table : {0x20000001u, 0x200000A8u}) {
+      entries.push_back(builder.store_file(table, retail->get_file(table).value(), true));
+    }
   }
   builder.header().root_offset = builder.store_tree(entries, kEntriesPerNode);
-  write_file(path, builder.image());
+  builder.header().file_size = static_cast<std::uint32_t>(builder.size());
+  return builder.image();
+}
+
+std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files,
+                                        bool scattered) {
+  const auto path =
+      cache / ((scattered ? "scattered-" : "realistic-") + std::to_string(files) + ".dat");
+  if (std::filesystem::exists(path)) return path;
+  std::filesystem::create_directories(cache);
+  write_file(path, realistic_image(files, scattered));
   return path;
 }
 
@@ -149,4 +160,4 @@ std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
   return nodes;
 }
 
-}  // namespace brackwater_dat::bench
+}  // namespace brackwater_dat::test_support
