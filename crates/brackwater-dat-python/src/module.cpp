@@ -274,7 +274,7 @@ class PySoundTable {
 }  // namespace
 }  // namespace brackwater_dat::python
 
-PYBIND11_MODULE(brackwater_dat, m) {
+PYBIND11_MODULE(_brackwater_dat, m) {
   using namespace brackwater_dat::python;
   m.doc() = "Reads the game client's DAT archives and decodes their sound tables.";
   m.attr("__version__") = std::string(bw::version());
@@ -339,4 +339,13 @@ PYBIND11_MODULE(brackwater_dat, m) {
         return to_bytes(*out);
       },
       py::arg("data"), "Decodes an LRS payload (a length prefix, then the token stream).");
+
+  // The package brackwater_dat offers all of it as its own: pickle finds a
+  // class, and repr names it, where a user imports it from.
+  for (const auto& [name, value] : m.attr("__dict__").cast<py::dict>()) {
+    if (py::isinstance<py::type>(value) && py::hasattr(value, "__module__") &&
+        value.attr("__module__").cast<std::string>() == m.attr("__name__").cast<std::string>()) {
+      value.attr("__module__") = "brackwater_dat";
+    }
+  }
 }
