@@ -113,6 +113,10 @@ const HostileCase kCases[] = {
     // In blocks of 8 bytes a read of either visits the block 100,000 times.
     {"TwoLoopingFiles", [] { return test_support::looping_files_archive(2, 400'000, 8); }},
     {"OneLoopingFile", [] { return test_support::looping_files_archive(1, 3'000'000); }},
+    // Files that all are one chain through 1.5 MB: reading each would read
+    // it all again, and walking each, every link again.
+    {"TenThousandFilesOnOneChain",
+     [] { return test_support::shared_chain_archive(10'000, 1'500'000); }},
 };
 
 void PrintTo(const HostileCase& hostile, std::ostream* out) { *out << hostile.name; }
