@@ -20,13 +20,25 @@ def project_version():
     return re.search(r"project\(brackwater_dat VERSION (\d+\.\d+\.\d+)", text).group(1)
 
 
+def pybind11_hint():
+    """Where the pybind11 this interpreter imports keeps its CMake package:
+    an isolated build installs pybind11 from the index, where CMake's own
+    search would not look. Without it, CMake finds the system's."""
+    try:
+        import pybind11
+    except ImportError:
+        return []
+    return [f"-Dpybind11_DIR={pybind11.get_cmake_dir()}"]
+
+
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build = pathlib.Path(self.build_temp).resolve() / "cmake"
         subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
                         "-DCMAKE_BUILD_TYPE=Release", "-DBRACKWATER_TESTS=OFF",
                         "-DBRACKWATER_TOOL=OFF", "-DBRACKWATER_PYTHON=ON",
-                        f"-DPython_EXECUTABLE={sys.executable}"], check=True)
+                        f"-DPython_EXECUTABLE={sys.executable}", *pybind11_hint()],
+                       check=True)
         subprocess.run(["cmake", "--build", str(build), "--target", "brackwater_dat_python"],
                        check=True)
         target = pathlib.Path(self.get_ext_fullpath(ext.name)).parent

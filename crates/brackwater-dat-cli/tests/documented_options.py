@@ -25,6 +25,18 @@ def completions(script, words):
                               check=True).stdout.split())
 
 
+def command_entries(page, commands):
+    """Each command's entry in the page's COMMANDS section, by command: from
+    its line to the next command's or the section's end."""
+    section = re.search(r"^COMMANDS\n(.*?)^\S", page, re.M | re.S)
+    if not section:
+        return {}
+    starts = [(m.start(), m.group(1)) for m in
+              re.finditer(rf"^\s+({'|'.join(commands)}) ", section.group(1), re.M)]
+    ends = [start for start, _ in starts[1:]] + [len(section.group(1))]
+    return {name: section.group(1)[start:end] for (start, name), end in zip(starts, ends)}
+
+
 def main(tool, manual, completion):
     rendered = subprocess.run(["man", "--warnings", "-l", manual], capture_output=True, text=True,
                               env={**os.environ, "MANWIDTH": "80", "MAN_KEEP_FORMATTING": ""})
@@ -34,16 +46,19 @@ def main(tool, manual, completion):
     program = help_text(tool)
     commands = re.findall(r"^  ([a-z]+) ", program.split("Commands:")[1], re.M)
     offered = completions(completion, ["brackwater-dat", '""'])
+    entries = command_entries(page, commands)
     for command in commands:
-        if not re.search(rf"^\s+{command} ", page, re.M):
+        if command not in entries:
             problems.append(f"the manual page has no entry for {command}")
         if command not in offered:
             problems.append(f"completion does not offer {command}")
         options = set(re.findall(r"(--[a-z-]+)", help_text(tool, command)))
         offered_options = completions(completion, ["brackwater-dat", command, "--"])
         for option in sorted(options):
-            if option not in page:
-                problems.append(f"the manual page does not mention {command}'s {option}")
+            # --help is every command's, and the page says so once.
+            where = page if option == "--help" else entries.get(command, "")
+            if not re.search(rf"{option}(?![a-z-])", where):
+                problems.append(f"the manual page's entry for {command} does not mention {option}")
             if option not in offered_options:
                 problems.append(f"completion does not offer {command}'s {option}")
     print(f"{len(commands)} commands checked")

@@ -26,10 +26,11 @@ class DirectoryTree {
 
   // Descends from the root as a search tree lookup does, reading only the
   // nodes on the way, each checked against the bounds its parent gives it:
-  // where the tree is not a search tree the answer is an error, never
-  // another entry. A path of more than kMaxDirectoryDepth nodes is refused:
-  // a cycle through nodes without entries, the one cycle the bounds let by,
-  // ends there.
+  // a node out of order on the way is an error. An id repeated or misplaced
+  // off the way goes unseen, so the answer may miss it or be another
+  // occurrence than load() keeps. A path of more than kMaxDirectoryDepth
+  // nodes is refused: a cycle through nodes without entries, the one cycle
+  // the bounds let by, ends there.
   Result<DatFileEntry> find(std::uint32_t id) const;
 
   // Walks the whole tree as load() does and lists each node where it is not

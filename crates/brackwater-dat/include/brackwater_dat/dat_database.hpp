@@ -26,8 +26,11 @@ class RunHint;
 // reading only the nodes on its way. Where the directory is a search tree
 // (in every node the ids strictly ascend, and each child holds only ids
 // between the entries on either side of its link) and at most
-// kMaxDirectoryDepth nodes deep, both ways give the same answers; elsewhere a
-// lookup on demand gives the same answer or an error.
+// kMaxDirectoryDepth nodes deep, both ways give the same answers. Elsewhere
+// they can differ: a lookup on demand fails on what is out of order on its
+// path, but cannot see an id repeated or misplaced off it (it may miss the
+// id, or find another occurrence than the whole directory keeps), and a node
+// reached twice fails a whole opening but not a lookup that never passes it.
 enum class DirectoryLoading { whole, on_demand };
 // Deeper than any real tree: a B-tree of 32-bit ids with at least two
 // children to each inner node is at most 33 nodes deep, and one whose nodes

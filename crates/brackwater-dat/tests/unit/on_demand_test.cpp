@@ -176,10 +176,11 @@ std::vector<std::uint64_t> path_to(const RandomTree& tree, std::uint32_t id) {
 
 TEST(OnDemand, OpeningReadsNoNodeAndALookupReadsOnlyTheNodesOnItsPath) {
   std::mt19937 random(7);
-  for (int round = 0; round < 20; ++round) {
+  for (int trees = 0; trees < 20;) {
     RandomTree tree = random_tree(random);
     // Blocks that hold a whole node, so that each node is one read.
     if (tree.builder.block_size() < kNodeLength + 4) continue;
+    ++trees;
     auto source = std::make_unique<CountingSource>(tree.builder.image());
     const CountingSource& reads = *source;
     const auto db = DatDatabase::open_source(std::move(source), DirectoryLoading::on_demand);
