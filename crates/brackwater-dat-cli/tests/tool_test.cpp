@@ -1,10 +1,5 @@
 #include "tool_test.hpp"
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -20,10 +15,10 @@
 
 namespace brackwater_dat::cli_test {
 
+std::vector<std::string> tool_argv(const std::vector<std::string>& args);
+
 ProcessResult run_tool(const std::vector<std::string>& args, const ProcessOptions& options) {
-  std::vector<std::string> argv{BRACKWATER_DAT_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return test_support::run_process(argv, options);
+  return test_support::run_process(tool_argv(args), options);
 }
 
 ProcessResult run_tool_in_terminal(const std::vector<std::string>& args) {
@@ -50,46 +45,25 @@ std::string read_text(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::vector<std::string> tool_argv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{BRACKWATER_DAT_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
 RunningTool::RunningTool(const std::vector<std::string>& args, const std::filesystem::path& folder)
-    : out_(folder / "tool.out"), err_(folder / "tool.err"), started_(now_seconds()) {
-  std::vector<std::string> words{BRACKWATER_DAT_PATH};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
-    const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in = ::open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0) ::_exit(127);
-    ::dup2(in, 0), ::dup2(out, 1), ::dup2(err, 2);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-}
-
-RunningTool::~RunningTool() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-}
-
-void RunningTool::signal(int number) const { ::kill(pid_, number); }
+    : out_(folder / "tool.out"),
+      err_(folder / "tool.err"),
+      started_(now_seconds()),
+      process_(tool_argv(args), out_, err_) {}
 
 RunningTool::Ended RunningTool::wait() {
-  int status = 0;
-  rusage usage{};
-  while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  pid_ = -1;
+  const auto ended_process = process_.wait();
   Ended ended;
   ended.seconds = now_seconds() - started_;
-  ended.peak_rss_kib = usage.ru_maxrss;
-  if (WIFEXITED(status)) ended.result.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) ended.result.signal = WTERMSIG(status);
+  ended.peak_rss_kib = ended_process.peak_memory_kib;
+  ended.result.exit_code = ended_process.exit_code;
+  ended.result.signal = ended_process.signal;
   ended.result.out = read_text(out_);
   ended.result.err = read_text(err_);
   return ended;

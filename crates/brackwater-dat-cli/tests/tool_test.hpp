@@ -32,11 +32,11 @@ ProcessResult run_tool_in_terminal(const std::vector<std::string>& args);
 class RunningTool {
  public:
   RunningTool(const std::vector<std::string>& args, const std::filesystem::path& folder);
-  ~RunningTool();
   RunningTool(const RunningTool&) = delete;
   RunningTool& operator=(const RunningTool&) = delete;
 
-  void signal(int number) const;
+  // Asks it to stop as SIGINT (Ctrl+C) or SIGTERM would.
+  void signal(int number) const { process_.stop(number); }
 
   struct Ended {
     ProcessResult result;
@@ -47,9 +47,9 @@ class RunningTool {
   Ended wait();
 
  private:
-  int pid_ = -1;
   std::filesystem::path out_, err_;
   double started_ = 0;
+  test_support::StartedProcess process_;
 };
 
 // 0x and eight upper-case hex digits, as the tool shows ids and offsets.

@@ -1,6 +1,11 @@
 // The command line: help, version, and usage errors as one line and status 2.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
+#include <brackwater_dat/error.hpp>
 #include <ostream>
 
 #include "tool_test.hpp"
@@ -113,16 +118,35 @@ INSTANTIATE_TEST_SUITE_P(Commands, MissingArchive,
 
 // No FIFO is an archive; the message names the path, as for any path that
 // cannot be opened.
+#ifdef _WIN32
+TEST_F(ToolTest, AFifoIsAPathThatCannotBeOpened) {
+  const std::string name = "\\\\.\\pipe\\" + dir_.path().filename().string();
+  const std::wstring wide_name(name.begin(), name.end());
+  const HANDLE pipe = ::CreateNamedPipeW(wide_name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1,
+                                         0, 0, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  const auto run = run_tool({"ls", name});
+  ::CloseHandle(pipe);
+  EXPECT_EQ(run.err,
+            error_line("cannot open " + name + ": " +
+                       display_text(brackwater_dat::IoError::from_windows(ERROR_SEEK_ON_DEVICE))));
+  EXPECT_EQ(run.exit_code, 2);
+}
+#else
 TEST_F(ToolTest, AFifoIsAPathThatCannotBeOpened) {
   ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
   const auto run = run_tool({"ls", path("pipe")});
   EXPECT_EQ(run.err, error_line("cannot open " + path("pipe") + ": Illegal seek (os error 29)"));
   EXPECT_EQ(run.exit_code, 2);
 }
+#endif
 
 // A reader that goes once it has what it wants, as `head` does, is no error:
 // the tool ends quietly by SIGPIPE, as other programs in a pipeline do.
 TEST_F(ToolTest, AClosedPipeEndsTheToolQuietly) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a shell pipeline whose reader leaves early (bash and head)";
+#endif
   ArchiveBuilder builder(1024);
   std::vector<DatFileEntry> entries;
   for (std::uint32_t i = 0; i < 5000; ++i) entries.push_back({0, 0x01000000 + i, 0, 0, 0, 0});

@@ -3,7 +3,6 @@
 // a file changed under an open database end in errors, never a crash.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -197,7 +196,7 @@ TEST_F(ArchiveSources, FileChangedUnderAnOpenDatabaseGivesValuesOrIoErrors) {
     write_bytes(path(), image);
     const auto db = DatDatabase::open(path());
     ASSERT_TRUE(db.has_value()) << debug_text(db.error());
-    ASSERT_EQ(::truncate(path().c_str(), static_cast<off_t>(kept)), 0);
+    std::filesystem::resize_file(path(), kept);
     for (const bool rewritten : {false, true}) {
       if (rewritten) {  // another process writes other bytes in its place
         Bytes noise(image.size());
