@@ -10,7 +10,8 @@ set -eu
 action=$1 wineserver=$2 wine64=$3
 case "$action" in
   start)
-    "$wineserver" -p </dev/null >/dev/null 2>&1
+    # Already running for this prefix is as good.
+    "$wineserver" -p </dev/null >/dev/null 2>&1 || true
     "$wine64" wineboot </dev/null >/dev/null 2>&1
     ;;
   stop)

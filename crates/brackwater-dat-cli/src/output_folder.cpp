@@ -18,8 +18,6 @@ namespace {
 // when new settles the rest.
 std::atomic<unsigned long> temporary_serial{0};
 
-constexpr char kSeparator = std::filesystem::path::preferred_separator;
-
 }  // namespace
 
 std::expected<OutputFolder, std::string> OutputFolder::open(const std::string& path) {
@@ -38,7 +36,8 @@ std::expected<OutputFolder, std::string> OutputFolder::open(const std::string& p
 
 std::string OutputFolder::child_path(std::string_view name) const {
   std::string path = path_;
-  if (!path.ends_with('/') && !path.ends_with(kSeparator)) path += kSeparator;
+  // Messages join names with / on every platform, as Windows also reads them.
+  if (!path.ends_with('/')) path += '/';
   return path.append(name);
 }
 

@@ -1,6 +1,11 @@
 #include "tool_test.hpp"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
+#include <brackwater_dat/error.hpp>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -75,6 +80,33 @@ std::string hex8(std::uint32_t value) {
   return text;
 }
 
+bool make_symbolic_link(const std::filesystem::path& target, const std::filesystem::path& link,
+                        bool folder) {
+#ifdef _WIN32
+  ::CreateSymbolicLinkW(
+      link.c_str(), target.c_str(),
+      (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+  const DWORD attributes = ::GetFileAttributesW(link.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+#else
+  std::error_code error;
+  if (folder) {
+    std::filesystem::create_directory_symlink(target, link, error);
+  } else {
+    std::filesystem::create_symlink(target, link, error);
+  }
+  return !error;
+#endif
+}
+
+std::string missing_file_text() {
+#ifdef _WIN32
+  return display_text(IoError::from_windows(ERROR_FILE_NOT_FOUND));
+#else
+  return display_text(IoError::from_os(ENOENT));
+#endif
+}
+
 std::string error_line(const std::string& message) {
   return "brackwater-dat: error: " + message + "\n";
 }
@@ -93,7 +125,7 @@ void write_bytes(const std::filesystem::path& path, ByteView bytes) {
 std::vector<std::string> tree_of(const std::filesystem::path& root) {
   std::vector<std::string> paths;
   for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
-    std::string relative = item.path().lexically_relative(root).string();
+    std::string relative = item.path().lexically_relative(root).generic_string();
     if (item.is_directory() && !item.is_symlink()) relative += '/';
     paths.push_back(relative);
   }

@@ -181,7 +181,9 @@ TEST_F(ArchiveSources, AFailedReadAnywhereSurfacesAsThatError) {
         EXPECT_GE(errors.size(), 1u) << "read " << n;
       }
       for (const auto& error : errors) {
-        EXPECT_THAT(error, ::testing::ContainsRegex("code: 5,|os error 5")) << "read " << n;
+        EXPECT_THAT(error, ::testing::AnyOf(::testing::HasSubstr("code: 5,"),
+                                            ::testing::HasSubstr("os error 5")))
+            << "read " << n;
       }
       // Whatever was read apart from the failed calls is exactly right.
       for (const auto& [id, bytes] : got.files) EXPECT_EQ(bytes, expected.files.at(id)) << id;
