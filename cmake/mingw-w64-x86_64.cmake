@@ -14,6 +14,9 @@ set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Flags for Release builds")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Release builds are stripped: brackwater-dat.exe is one file to hand on.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
+set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
 # A DLL exports its own code, not the runtime linked into it, which every
 # program that uses it links in too.
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--exclude-libs,ALL")

@@ -45,6 +45,11 @@ function(build_and_run_consumers prefix work)
     message(FATAL_ERROR "pkg-config does not know brackwater_dat under ${prefix}")
   endif()
   separate_arguments(flags UNIX_COMMAND "${flags}")
+  # A program linked -static (MinGW-w64 here) finds a DLL's import library
+  # only where static linking is switched off around it.
+  if(PKG_CONFIG_DYNAMIC)
+    set(flags -Wl,-Bdynamic ${flags} -Wl,-Bstatic)
+  endif()
   separate_arguments(cxx_flags UNIX_COMMAND "${CMAKE_CXX_FLAGS}")
   separate_arguments(link_flags UNIX_COMMAND "${CMAKE_EXE_LINKER_FLAGS}")
   run_or_fail("${CMAKE_CXX_COMPILER}" -std=c++23 ${cxx_flags} "${CONSUMER_DIR}/main.cpp" ${flags}
