@@ -16,29 +16,30 @@
 #include <random>
 #include <vector>
 
-#include "bench_archives.hpp"
 #include "coding.hpp"
 #include "support/lrs_codec.hpp"
 #include "support/lrs_oracle.hpp"
+#include "support/realistic_archives.hpp"
 #include "support/sound_table_builder.hpp"
 
 namespace {
 
 using namespace brackwater_dat;
-using bench::ContentKind;
+using test_support::ContentKind;
 
 const std::filesystem::path kCache = BENCH_CACHE_DIR;
 constexpr std::uint32_t kFiles = 100'000;
 
 const DatDatabase& realistic() {
-  static const DatDatabase db = DatDatabase::open(bench::realistic_archive(kCache, kFiles)).value();
+  static const DatDatabase db =
+      DatDatabase::open(test_support::realistic_archive(kCache, kFiles)).value();
   return db;
 }
 
 // The same files, no chain's blocks adjacent.
 const DatDatabase& scattered() {
   static const DatDatabase db =
-      DatDatabase::open(bench::realistic_archive(kCache, kFiles, true)).value();
+      DatDatabase::open(test_support::realistic_archive(kCache, kFiles, true)).value();
   return db;
 }
 
@@ -57,7 +58,7 @@ Bytes file_bytes(const std::filesystem::path& path) {
 // The realistic archive held in memory.
 const DatDatabase& in_memory() {
   static const DatDatabase db =
-      DatDatabase::open_memory(file_bytes(bench::realistic_archive(kCache, kFiles))).value();
+      DatDatabase::open_memory(file_bytes(test_support::realistic_archive(kCache, kFiles))).value();
   return db;
 }
 
@@ -89,12 +90,32 @@ std::size_t read_chain_floor(int fd, std::uint32_t block, std::uint32_t size,
 // ---- open ----
 
 void BM_Open(benchmark::State& state) {
-  const auto path = bench::realistic_archive(kCache, kFiles);
+  const auto path = test_support::realistic_archive(kCache, kFiles);
   for (auto _ : state) {
     auto db = DatDatabase::open(path);
     benchmark::DoNotOptimize(db);
   }
   state.counters["entries"] = static_cast<double>(realistic().directory().size());
+}
+
+// The realistic archive at the start of a sparse file of 3.9 GB, as large as
+// the game's largest: what the JavaScript benchmark opens through a file
+// source, against this.
+std::filesystem::path sparse_archive() {
+  const auto path = kCache / "sparse-3.9G.dat";
+  if (!std::filesystem::exists(path)) {
+    std::filesystem::copy_file(test_support::realistic_archive(kCache, kFiles), path);
+    std::filesystem::resize_file(path, 3'900'000'000);
+  }
+  return path;
+}
+
+void BM_OpenSparse(benchmark::State& state) {
+  const auto path = sparse_archive();
+  for (auto _ : state) {
+    auto db = DatDatabase::open(path);
+    benchmark::DoNotOptimize(db);
+  }
 }
 
 // Opens the archive and reads its header and every node the floor's way.
@@ -109,8 +130,8 @@ void open_floor(const std::filesystem::path& path, const std::vector<std::uint32
 }
 
 void BM_OpenFloor(benchmark::State& state) {
-  const auto path = bench::realistic_archive(kCache, kFiles);
-  const auto nodes = bench::node_offsets(path);
+  const auto path = test_support::realistic_archive(kCache, kFiles);
+  const auto nodes = test_support::node_offsets(path);
   std::vector<std::uint8_t> buffer;
   for (auto _ : state) open_floor(path, nodes, buffer);
   state.counters["nodes"] = static_cast<double>(nodes.size());
@@ -118,7 +139,7 @@ void BM_OpenFloor(benchmark::State& state) {
 
 // Opening with the archive's pages evicted before each iteration.
 void BM_OpenCold(benchmark::State& state) {
-  const auto path = bench::realistic_archive(kCache, kFiles);
+  const auto path = test_support::realistic_archive(kCache, kFiles);
   for (auto _ : state) {
     state.PauseTiming();
     evict(path);
@@ -129,8 +150,8 @@ void BM_OpenCold(benchmark::State& state) {
 }
 
 void BM_OpenColdFloor(benchmark::State& state) {
-  const auto path = bench::realistic_archive(kCache, kFiles);
-  const auto nodes = bench::node_offsets(path);
+  const auto path = test_support::realistic_archive(kCache, kFiles);
+  const auto nodes = test_support::node_offsets(path);
   std::vector<std::uint8_t> buffer;
   for (auto _ : state) {
     state.PauseTiming();
@@ -168,20 +189,6 @@ void fetch_files(benchmark::State& state, const DatDatabase& db, bool compressed
 
 void BM_Fetch(benchmark::State& state) { fetch_files(state, realistic(), state.range(0) != 0); }
 
-// The same stored files, each found by descending the directory.
-void BM_GetFileOnDemand(benchmark::State& state) {
-  const auto entries = entries_where(false);
-  std::size_t bytes = 0;
-  for (auto _ : state) {
-    for (const auto& entry : entries) {
-      auto file = on_demand().get_file(entry.id);
-      bytes += file->size();
-      benchmark::DoNotOptimize(file);
-    }
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-}
-
 // Every stored file of `db`, read from `path` the floor's way.
 void fetch_floor(benchmark::State& state, const DatDatabase& db,
                  const std::filesystem::path& path) {
@@ -200,16 +207,46 @@ void fetch_floor(benchmark::State& state, const DatDatabase& db,
 }
 
 void BM_FetchFloor(benchmark::State& state) {
-  fetch_floor(state, realistic(), bench::realistic_archive(kCache, kFiles));
+  fetch_floor(state, realistic(), test_support::realistic_archive(kCache, kFiles));
 }
 
 void BM_FetchScattered(benchmark::State& state) { fetch_files(state, scattered(), false); }
 
 void BM_FetchScatteredFloor(benchmark::State& state) {
-  fetch_floor(state, scattered(), bench::realistic_archive(kCache, kFiles, true));
+  fetch_floor(state, scattered(), test_support::realistic_archive(kCache, kFiles, true));
 }
 
 void BM_FetchMemory(benchmark::State& state) { fetch_files(state, in_memory(), false); }
+
+// The same files read with read_file into one reused buffer: what a caller
+// that keeps its own buffer pays, against the same memcpy floor.
+void BM_ReadFileInto(benchmark::State& state) {
+  const auto entries = entries_where(false, in_memory());
+  Bytes buffer;
+  for (const auto& entry : entries) buffer.resize(std::max<std::size_t>(buffer.size(), entry.size));
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& entry : entries) {
+      bytes += in_memory().read_file(entry.id, buffer).value();
+      benchmark::DoNotOptimize(buffer.data());
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+// Every file, stored and compressed, in id order, kept in a list as a
+// script's [db.get_file(e.id) for e in db.entries()] keeps them: the loop the
+// Python and JavaScript benchmarks run too.
+void BM_GetFileEveryEntry(benchmark::State& state) {
+  const auto entries = realistic().entries().value();
+  for (auto _ : state) {
+    std::vector<Bytes> files;
+    files.reserve(entries.size());
+    for (const auto& entry : entries) files.push_back(realistic().get_file(entry.id).value());
+    benchmark::DoNotOptimize(files.data());
+  }
+  state.counters["files"] = static_cast<double>(entries.size());
+}
 
 // A plain memcpy of the same payload bytes, each file's into a reused buffer.
 void BM_FetchMemoryFloor(benchmark::State& state) {
@@ -239,16 +276,31 @@ void BM_FetchMemoryFloor(benchmark::State& state) {
 
 // The realistic archive with its directory read on demand.
 const DatDatabase& on_demand() {
-  static const DatDatabase db =
-      DatDatabase::open(bench::realistic_archive(kCache, kFiles), DirectoryLoading::on_demand)
-          .value();
+  static const DatDatabase db = DatDatabase::open(test_support::realistic_archive(kCache, kFiles),
+                                                  DirectoryLoading::on_demand)
+                                    .value();
   return db;
+}
+
+// The same stored files, each found by descending the directory.
+void BM_GetFileOnDemand(benchmark::State& state) {
+  const auto entries = entries_where(false);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& entry : entries) {
+      auto file = on_demand().get_file(entry.id);
+      bytes += file->size();
+      benchmark::DoNotOptimize(file);
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
 // Opening reads the header alone, however large the directory; against
 // BM_OpenScaling on the same archive.
 void BM_OpenOnDemand(benchmark::State& state) {
-  const auto path = bench::directory_archive(kCache, static_cast<std::uint32_t>(state.range(0)));
+  const auto path =
+      test_support::directory_archive(kCache, static_cast<std::uint32_t>(state.range(0)));
   for (auto _ : state) {
     auto db = DatDatabase::open(path, DirectoryLoading::on_demand);
     benchmark::DoNotOptimize(db);
@@ -300,7 +352,7 @@ void BM_FindOnDemand(benchmark::State& state) {
     benchmark::DoNotOptimize(entry);
   }
   auto source =
-      std::make_unique<CountingSource>(file_bytes(bench::realistic_archive(kCache, kFiles)));
+      std::make_unique<CountingSource>(file_bytes(test_support::realistic_archive(kCache, kFiles)));
   const CountingSource& counted = *source;
   const auto db = DatDatabase::open_source(std::move(source), DirectoryLoading::on_demand).value();
   counted.reads = 0;
@@ -314,9 +366,9 @@ constexpr std::size_t kContentSize = 1 << 20;
 
 const Bytes& content(ContentKind kind) {
   static const std::array<Bytes, 3> all = {
-      bench::make_content(ContentKind::Text, kContentSize, 1),
-      bench::make_content(ContentKind::Table, kContentSize, 2),
-      bench::make_content(ContentKind::Noise, kContentSize, 3)};
+      test_support::make_content(ContentKind::Text, kContentSize, 1),
+      test_support::make_content(ContentKind::Table, kContentSize, 2),
+      test_support::make_content(ContentKind::Noise, kContentSize, 3)};
   return all[static_cast<std::size_t>(kind)];
 }
 
@@ -416,7 +468,7 @@ void BM_ResolveSound205(benchmark::State& state) {
 
 void BM_OpenScaling(benchmark::State& state) {
   const auto entries = static_cast<std::uint32_t>(state.range(0));
-  const auto path = bench::directory_archive(kCache, entries);
+  const auto path = test_support::directory_archive(kCache, entries);
   std::size_t heap = 0;
   for (auto _ : state) {
     const std::size_t before = mallinfo2().uordblks;
@@ -477,6 +529,7 @@ void BM_GetFileThreads(benchmark::State& state) {
 
 BENCHMARK(BM_Open)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenSparse)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Fetch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FetchFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FetchScattered)->Unit(benchmark::kMillisecond);
@@ -486,6 +539,8 @@ BENCHMARK(BM_GetFileOnDemand)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenOnDemand)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FindOnDemand)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FetchMemoryFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadFileInto)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetFileEveryEntry)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenCold)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_OpenColdFloor)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_DecompressLrs)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the bench preset, runs every benchmark 5 times and prints one table
-# from the medians: our figure, the floor's or peer's from the same run, their
-# ratio and the target.
+# Builds the bench preset (and the wasm build for the JavaScript figures),
+# runs every benchmark 5 times, then the Python and JavaScript loops over the
+# same archive and the explorer page in headless Chromium 5 times each, and
+# prints one table from the medians: our figure, the floor's or peer's from
+# the same run, their ratio and the target.
 #   bench/run.sh [extra Google Benchmark options]
 # The benchmark archives are made on the first run and kept in
 # build/bench/bench/archives/ (about 1.2 GB). Figures move from run to run on
@@ -10,9 +12,20 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target reader_bench >/dev/null
+cmake --build --preset bench --target reader_bench brackwater_dat_python >/dev/null
+cmake --preset wasm >/dev/null
+cmake --build --preset wasm >/dev/null
 
 out=build/bench/results.json
 build/bench/bin/reader_bench --benchmark_out="$out" --benchmark_out_format=json \
   --benchmark_min_time=0.5 --benchmark_repetitions=5 "$@" >/dev/null
-python3 bench/report.py "$out"
+archives=build/bench/bench/archives
+PYTHONPATH=build/bench/python python3 bench/python_bench.py "$archives/realistic-100000.dat" \
+  build/bench/python.json
+node bench/javascript_bench.mjs build/wasm/js "$archives/realistic-100000.dat" \
+  "$archives/sparse-3.9G.dat" build/bench/javascript.json
+# The page's own archive: 100,000 files and the sound tables, made by the wasm build.
+node bench/page_bench.mjs build/wasm/js build/wasm/native/realistic-100000.dat \
+  "$(command -v chromium)" build/bench/page.json
+python3 bench/report.py "$out" build/bench/python.json build/bench/javascript.json \
+  build/bench/page.json

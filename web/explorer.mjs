@@ -1,18 +1,23 @@
 // The archive explorer: opens an archive given as a file, a drop or
-// ?archive=URL, and shows its header, its files, a file's first bytes and a
-// sound table's kinds, through the brackwater_dat module.
-import { load } from "./brackwater_dat.mjs";
+// ?archive=URL in a worker, reading only what it shows, and shows its header,
+// its files, a file's first bytes and a sound table's kinds. The file table
+// renders only the rows in view, so that a million files scroll as a
+// hundred do.
+import { load, openInWorker } from "./brackwater_dat.mjs";
 
-// Rows are added a batch at a time, so a large archive's table fills in
-// without freezing the page.
-const BATCH = 2000;
 const $ = (id) => document.getElementById(id);
 const hex = (value, digits) => "0x" + (value >>> 0).toString(16).toUpperCase().padStart(digits, "0");
+// Rows of the file table, each this tall (the stylesheet says so too), and
+// how many are rendered beyond the view on either side.
+const ROW_HEIGHT = 22;
+const OVERSCAN = 10;
 
-let bw;
-let archive = null;
+let bw;             // the module on this thread: it decodes sound tables
+let remote = null;  // the open archive, in its worker
+let opening = 0;    // the latest archive asked for; older openings stop
 let entries = [];
-let rendering = 0;  // the latest rendering of the file table; older ones stop
+let matching = [];
+let selected = null;
 
 function setStatus(text, isError = false) {
   $("status").textContent = text;
@@ -23,7 +28,20 @@ function cell(row, text) {
   row.insertCell().textContent = text;
 }
 
-function showHeader(header) {
+// The shortest text that reads back as the same 32-bit float, as the tool
+// writes floats: 0.1, not the 0.10000000149011612 its double shows.
+function floatText(value) {
+  if (Number.isNaN(value)) return "nan";
+  if (!Number.isFinite(value)) return value < 0 ? "-inf" : "inf";
+  if (Object.is(value, -0)) return "-0";
+  for (let digits = 1; digits < 9; ++digits) {
+    const text = String(Number(value.toPrecision(digits)));
+    if (Math.fround(Number(text)) === value) return text;
+  }
+  return String(value);
+}
+
+function showHeader(header, problems) {
   const body = $("header").tBodies[0];
   body.replaceChildren();
   for (const [name, value] of Object.entries(header)) {
@@ -33,6 +51,13 @@ function showHeader(header) {
       ? Array.from(value, (b) => b.toString(16).padStart(2, "0")).join(" ")
       : hex(value, 8) + " (" + value + ")");
   }
+  $("header-note").hidden = problems.length === 0;
+  $("header-note").textContent =
+    "This does not look like an archive's header: " + problems.join("; ") + ". It is shown as read.";
+  $("summary").hidden = false;
+}
+
+function showTypes() {
   const counts = new Map();
   for (const entry of entries) counts.set(entry.type, (counts.get(entry.type) ?? 0) + 1);
   const types = $("types").tBodies[0];
@@ -47,49 +72,73 @@ function showHeader(header) {
   }
 }
 
-async function showFiles() {
-  const generation = ++rendering;
-  const type = $("type-filter").value;
-  const search = $("id-search").value.trim().toUpperCase().replace(/^0X/, "");
-  const matching = entries.filter((e) =>
-    (type === "" || e.type === Number(type)) &&
-    (search === "" || hex(e.id, 8).slice(2).includes(search)));
-  const body = $("file-table").tBodies[0];
-  body.replaceChildren();
-  $("shown").textContent = `${matching.length} of ${entries.length}`;
-  for (let at = 0; at < matching.length; at += BATCH) {
-    if (at > 0) await new Promise((resolve) => setTimeout(resolve, 0));
-    if (generation !== rendering) return;
-    const rows = document.createDocumentFragment();
-    for (const entry of matching.slice(at, at + BATCH)) {
-      const row = document.createElement("tr");
-      row.dataset.id = hex(entry.id, 8);
-      cell(row, hex(entry.id, 8));
-      cell(row, hex(entry.type, 2));
-      cell(row, entry.compressed ? "yes" : "no");
-      cell(row, entry.size);
-      rows.append(row);
-    }
-    body.append(rows);
-  }
+// ---- the file table: only the rows in view are in the document ----
+
+function spacer(height) {
+  const row = document.createElement("tr");
+  row.className = "spacer";
+  const filler = row.insertCell();
+  filler.colSpan = 4;
+  filler.style.height = `${height}px`;
+  return row;
 }
 
-function showFile(id) {
-  for (const row of $("file-table").querySelectorAll("tr.selected")) row.classList.remove("selected");
-  $("file-table").querySelector(`tr[data-id="${hex(id, 8)}"]`)?.classList.add("selected");
+function renderRows() {
+  const scroller = $("file-scroller");
+  const first = Math.max(0, Math.floor(scroller.scrollTop / ROW_HEIGHT) - OVERSCAN);
+  const last = Math.min(matching.length,
+                        Math.ceil((scroller.scrollTop + scroller.clientHeight) / ROW_HEIGHT) + OVERSCAN);
+  const rows = [spacer(first * ROW_HEIGHT)];
+  for (let i = first; i < last; ++i) {
+    const entry = matching[i];
+    const row = document.createElement("tr");
+    row.dataset.id = hex(entry.id, 8);
+    if (entry.id === selected) row.className = "selected";
+    cell(row, hex(entry.id, 8));
+    cell(row, hex(entry.type, 2));
+    cell(row, entry.compressed ? "yes" : "no");
+    cell(row, entry.size);
+    rows.push(row);
+  }
+  rows.push(spacer(Math.max(0, matching.length - last) * ROW_HEIGHT));
+  $("file-table").tBodies[0].replaceChildren(...rows);
+}
+
+function applyFilters() {
+  const type = $("type-filter").value;
+  const search = $("id-search").value.trim().toUpperCase().replace(/^0X/, "");
+  matching = type === "" && search === "" ? entries : entries.filter((e) =>
+    (type === "" || e.type === Number(type)) &&
+    (search === "" || hex(e.id, 8).slice(2).includes(search)));
+  const table = $("file-table");
+  table.dataset.shown = String(matching.length);
+  $("shown").textContent = `${matching.length} of ${entries.length}`;
+  // An exact id brings its row into view.
+  const exact = /^[0-9A-F]{8}$/.test(search)
+    ? matching.findIndex((e) => e.id === Number.parseInt(search, 16)) : -1;
+  const scroller = $("file-scroller");
+  scroller.scrollTop = exact < 0 ? 0 : Math.max(0, exact * ROW_HEIGHT - scroller.clientHeight / 2);
+  renderRows();
+}
+
+// ---- a file, and a sound table ----
+
+async function showFile(id) {
+  selected = id;
+  renderRows();
   $("detail").hidden = false;
   $("detail-title").textContent = "File " + hex(id, 8);
   $("sound").hidden = true;
-  let bytes;
+  let entry, bytes;
   try {
-    bytes = archive.getFile(id);
+    entry = await remote.find(id);
+    bytes = await remote.getFile(id);
   } catch (error) {
     $("detail-size").textContent = error.message;
     $("hex").textContent = "";
     return;
   }
-  const entry = entries.find((e) => e.id === id);
-  const sizes = entry && entry.compressed
+  const sizes = entry.compressed
     ? `stored ${entry.size} bytes, decompressed ${bytes.length} bytes`
     : `${bytes.length} bytes`;
   $("detail-size").textContent = sizes + (bytes.length > 256 ? ", the first 256:" : ":");
@@ -101,24 +150,22 @@ function showFile(id) {
       Array.from(part, (b) => (b >= 0x20 && b < 0x7f ? String.fromCharCode(b) : ".")).join(""));
   }
   $("hex").textContent = lines.join("\n");
-  if (entry?.type === 0x20) showSoundTable(bytes);
+  if (entry.type === 0x20) showSoundTable(bytes);
 }
 
 function showSoundTable(bytes) {
+  $("sound").hidden = false;
+  const body = $("sound-table").tBodies[0];
+  body.replaceChildren();
   let table;
   try {
     table = bw.SoundTable.unpack(bytes);
   } catch (error) {
-    $("sound").hidden = false;
     $("sound-summary").textContent = "not a sound table: " + error.message;
-    $("sound-table").tBodies[0].replaceChildren();
     return;
   }
-  $("sound").hidden = false;
   $("sound-summary").textContent =
     `table ${hex(table.id, 8)}, hash key ${table.hashKey}, ${table.hashCount} hash keys, ${table.sounds.size} kinds`;
-  const body = $("sound-table").tBodies[0];
-  body.replaceChildren();
   for (const [kind, sound] of [...table.sounds].sort((a, b) => a[0] - b[0])) {
     const wave = table.resolveSound(kind);
     const row = body.insertRow();
@@ -127,52 +174,67 @@ function showSoundTable(bytes) {
     cell(row, hex(kind, 2));
     cell(row, row.dataset.wave);
     cell(row, sound.entries.map((e) =>
-      `${hex(e.waveDid, 8)} ${e.priority} ${e.probability} ${e.volume}`).join("; ") || "(none)");
+      `${hex(e.waveDid, 8)} ${floatText(e.priority)} ${floatText(e.probability)} ${floatText(e.volume)}`)
+      .join("; ") || "(none)");
     cell(row, sound.unknown);
   }
 }
 
-async function open(bytes, name) {
-  archive?.close();
-  archive = null;
-  entries = [];
+// ---- opening ----
+
+// Opens `input` (a File, or a URL) in a worker. With a sound table to show,
+// the directory is read on demand: the header and the table come first, the
+// listing after them.
+async function openArchive(input, name, soundId = null) {
+  const generation = ++opening;
+  const previous = remote;
+  remote = null;
+  previous?.close().catch(() => {});
+  entries = matching = [];
+  selected = null;
+  $("summary").hidden = $("files").hidden = $("detail").hidden = true;
   $("archive-name").textContent = name;
-  $("summary").hidden = $("files").hidden = $("detail").hidden = $("header-note").hidden = true;
+  const table = $("file-table");
+  Object.assign(table.dataset, { state: "loading", total: "0", shown: "0" });
+  setStatus("opening…");
+  let opened;
   try {
-    archive = bw.openArchive(bytes);
+    opened = await openInWorker(input, { onDemand: soundId !== null });
   } catch (error) {
-    setStatus(error.message, true);
+    if (generation === opening) setStatus(error.message, true);
     return;
   }
-  entries = archive.entries();
-  showHeader(archive.header);
-  // Opening reads any header; the page still shows what it read, and says
-  // when that does not look like an archive's.
-  const problems = archive.headerProblems();
-  $("header-note").textContent = "This does not look like an archive: " + problems.join("; ");
-  $("header-note").hidden = problems.length === 0;
-  $("summary").hidden = $("files").hidden = false;
+  if (generation !== opening) {
+    opened.close().catch(() => {});
+    return;
+  }
+  remote = opened;
   document.title = `${name} — DAT archive explorer`;
-  await showFiles();
+  showHeader(remote.header, remote.headerProblems);
+  $("archive-name").textContent = remote.note ? `${name} (${remote.note})` : name;
+  if (soundId !== null) await showFile(soundId);
+  if (generation !== opening) return;
   setStatus("ready");
-}
-
-async function openUrl(url) {
-  setStatus("loading " + url);
-  const response = await fetch(url);
-  if (!response.ok) throw new Error(`cannot fetch ${url}: ${response.status} ${response.statusText}`);
-  await open(new Uint8Array(await response.arrayBuffer()), url);
-}
-
-async function openFile(file) {
-  setStatus("reading " + file.name);
-  await open(new Uint8Array(await file.arrayBuffer()), file.name);
+  $("files").hidden = false;
+  renderRows();
+  try {
+    entries = await remote.entries();
+  } catch (error) {
+    if (generation === opening) setStatus(error.message, true);
+    return;
+  }
+  if (generation !== opening) return;
+  showTypes();
+  table.dataset.total = String(entries.length);
+  applyFilters();
+  table.dataset.state = "complete";
 }
 
 async function main() {
   bw = await load();
   $("file").addEventListener("change", (event) => {
-    if (event.target.files[0]) openFile(event.target.files[0]).catch((e) => setStatus(e.message, true));
+    const file = event.target.files[0];
+    if (file) openArchive(file, file.name);
   });
   document.addEventListener("dragover", (event) => {
     event.preventDefault();
@@ -183,10 +245,11 @@ async function main() {
     event.preventDefault();
     document.body.classList.remove("dragging");
     const file = event.dataTransfer.files[0];
-    if (file) openFile(file).catch((e) => setStatus(e.message, true));
+    if (file) openArchive(file, file.name);
   });
-  $("type-filter").addEventListener("change", showFiles);
-  $("id-search").addEventListener("input", showFiles);
+  $("type-filter").addEventListener("change", applyFilters);
+  $("id-search").addEventListener("input", applyFilters);
+  $("file-scroller").addEventListener("scroll", () => requestAnimationFrame(renderRows));
   $("file-table").addEventListener("click", (event) => {
     const row = event.target.closest("tr[data-id]");
     if (row) showFile(Number(row.dataset.id));
@@ -195,16 +258,14 @@ async function main() {
 
   const params = new URLSearchParams(location.search);
   if (params.has("archive")) {
-    await openUrl(params.get("archive"));
     const sound = params.get("sound");
-    if (archive && sound) {
-      const id = Number(sound);
-      if (Number.isInteger(id) && id >= 0 && id <= 0xFFFFFFFF) {
-        showFile(id);
-      } else {
-        setStatus(`sound=${sound} is not a file id`, true);
-      }
+    const soundId = sound === null ? null : Number(sound);
+    if (soundId !== null && !(Number.isInteger(soundId) && soundId >= 0 && soundId <= 0xFFFFFFFF)) {
+      setStatus(`sound=${sound} is not a file id`, true);
+      return;
     }
+    const url = new URL(params.get("archive"), location.href).href;
+    await openArchive(url, params.get("archive"), soundId);
   }
 }
 

@@ -82,6 +82,30 @@ Failures refusals(const DatDatabase& db, const std::vector<DatFileEntry>& all,
   return refused;
 }
 
+// The file's bytes (stored or as get_file gives them) in a buffer each thread
+// keeps from file to file, valid until its next file.
+Result<ByteView> read_into_buffer(const DatDatabase& db, const DatFileEntry& entry, bool raw) {
+  thread_local Bytes buffer;
+  // A size no archive can hold is refused before the buffer grows for it.
+  const Result<std::uint32_t> size =
+      !raw ? db.file_size(entry.id)
+      : entry.size <= db.length()
+          ? Result<std::uint32_t>(entry.size)
+          : std::unexpected(db.read_file_data(entry.offset, entry.size).error());
+  if (!size) return std::unexpected(size.error());
+  if (buffer.size() < *size) buffer.resize(*size);
+  const std::span<std::uint8_t> out = std::span(buffer).first(*size);
+  if (raw) {
+    if (auto read = db.read_file_data(entry.offset, out); !read) {
+      return std::unexpected(read.error());
+    }
+    return ByteView(out);
+  }
+  auto written = db.read_file(entry.id, out);
+  if (!written) return std::unexpected(written.error());
+  return ByteView(out.first(*written));
+}
+
 }  // namespace
 
 ExitStatus run_extract(const ExtractOptions& options) {
@@ -116,13 +140,12 @@ ExitStatus run_extract(const ExtractOptions& options) {
     }
     std::optional<std::uint64_t> written;
     if (const auto folder = folders.find(file_type_of(entry.id)); !failures[i] && folder->second) {
-      const auto read = [&]() -> std::expected<Bytes, std::string> {
-        auto bytes =
-            options.raw ? db->read_file_data(entry.offset, entry.size) : db->get_file(entry.id);
+      const auto read = [&]() -> std::expected<ByteView, std::string> {
+        auto bytes = read_into_buffer(*db, entry, options.raw);
         if (!bytes) {
           return std::unexpected(hex_id(entry.id) + ": " + display_text(bytes.error()));
         }
-        return std::move(*bytes);
+        return *bytes;
       };
       auto stored =
           folder->second->write_file(hex_id(entry.id).substr(2) + ".bin", options.force, read);

@@ -24,8 +24,9 @@ class OutputFolder {
   // anything but a folder there is refused.
   std::expected<OutputFolder, std::string> subfolder(std::string_view name) const;
 
-  // What a file is to hold, or the message for why it cannot be had.
-  using Contents = std::function<std::expected<Bytes, std::string>()>;
+  // What a file is to hold (valid until the file is written), or the
+  // message for why it cannot be had.
+  using Contents = std::function<std::expected<ByteView, std::string>()>;
 
   // Why a file was not stored, and the message for people. Interrupted: the
   // process was asked to stop while the file was being written; Refused: the

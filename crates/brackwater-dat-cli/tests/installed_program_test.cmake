@@ -24,3 +24,18 @@ execute_process(COMMAND ${program} resolve "${RETAIL_ARCHIVE}" 0x20000001 0x58 0
 if(NOT status EQUAL 0 OR NOT out STREQUAL "0x58 0x0A000262\n0x5B 0x0A000274\n0x46 none\n")
   message(FATAL_ERROR "${program} resolve exited ${status}: '${out}' '${err}'")
 endif()
+
+# man finds the page under the prefix the program is in, as it does for a
+# directory on PATH.
+find_program(MAN man)
+if(MAN)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E env "PATH=${WORK_DIR}/prefix/bin:/usr/bin:/bin"
+                          --unset=MANPATH "${MAN}" -w brackwater-dat
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT out STREQUAL "${WORK_DIR}/prefix/share/man/man1/brackwater-dat.1\n")
+    message(FATAL_ERROR "man -w brackwater-dat exited ${status}: '${out}' '${err}'")
+  endif()
+endif()
+if(NOT EXISTS "${WORK_DIR}/prefix/share/bash-completion/completions/brackwater-dat")
+  message(FATAL_ERROR "the bash completion is not installed")
+endif()

@@ -82,7 +82,6 @@ py::str text(std::string_view bytes) {
 void define_errors(py::module_& m) {
   py::exec(kHierarchy, m.attr("__dict__"));
   for (const char* name : {"DatError", "NotFoundError", "PathError", "ParseError"}) {
-    m.attr(name).attr("__module__") = "brackwater_dat";
     module_error(name) = py::object(m.attr(name)).release();
   }
 }

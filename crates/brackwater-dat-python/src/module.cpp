@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -163,20 +164,29 @@ class PyDatabase {
     return list;
   }
 
-  // Read straight into the bytes object returned: its size first (which a
-  // hostile entry cannot make larger than the archive allows), then the read.
+  // Read straight into the bytes object returned, made (with the GIL) once
+  // the read knows its size, which a hostile entry cannot make larger than
+  // the archive allows.
   py::bytes get_file(const py::object& id) const {
     const std::uint32_t value = to_u32(id, "file id");
-    auto size = [&] {
-      py::gil_scoped_release released;
-      return db_.file_size(value);
-    }();
-    FreshBytes bytes(value_or_raise(std::move(size)));
+    std::optional<FreshBytes> bytes;
+    bool python_error = false;
     auto written = [&] {
       py::gil_scoped_release released;
-      return db_.read_file(value, bytes.span());
+      return db_.read_file(value, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+        const py::gil_scoped_acquire held;
+        try {
+          return bytes.emplace(size).span();
+        } catch (py::error_already_set& error) {
+          // Raised again below, once the read has returned.
+          python_error = true;
+          error.restore();
+          return std::unexpected(DatError{DatError::Other{"no bytes object"}});
+        }
+      });
     }();
-    return bytes.take(value_or_raise(std::move(written)));
+    if (python_error) throw py::error_already_set();
+    return bytes->take(value_or_raise(std::move(written)));
   }
 
   std::size_t read_file_into(const py::object& id, const py::object& buffer) const {
@@ -264,7 +274,7 @@ class PySoundTable {
 }  // namespace
 }  // namespace brackwater_dat::python
 
-PYBIND11_MODULE(brackwater_dat, m) {
+PYBIND11_MODULE(_brackwater_dat, m) {
   using namespace brackwater_dat::python;
   m.doc() = "Reads the game client's DAT archives and decodes their sound tables.";
   m.attr("__version__") = std::string(bw::version());
@@ -329,4 +339,13 @@ PYBIND11_MODULE(brackwater_dat, m) {
         return to_bytes(*out);
       },
       py::arg("data"), "Decodes an LRS payload (a length prefix, then the token stream).");
+
+  // The package brackwater_dat offers all of it as its own: pickle finds a
+  // class, and repr names it, where a user imports it from.
+  for (const auto& [name, value] : m.attr("__dict__").cast<py::dict>()) {
+    if (py::isinstance<py::type>(value) && py::hasattr(value, "__module__") &&
+        value.attr("__module__").cast<std::string>() == m.attr("__name__").cast<std::string>()) {
+      value.attr("__module__") = "brackwater_dat";
+    }
+  }
 }

@@ -1,7 +1,9 @@
 // The brackwater_dat library in WebAssembly: DAT archives and sound tables
 // for browsers and node, with no dependency. `await load()` finds
 // brackwater_dat.wasm beside this module; load(bytesOrUrl) takes the module
-// from elsewhere.
+// from elsewhere. Archives are read where they are, through a source (an
+// array, a file, a Blob, a URL), a range at a time: never copied whole into
+// the module. openInWorker runs it all in a worker, off a page's main thread.
 
 const WASI_ERRNO_BADF = 8;
 const WASI_ERRNO_NOSYS = 52;
@@ -31,8 +33,9 @@ async function moduleBytes(source) {
 }
 
 // The few system calls the C library asks for: a clock, and no files, no
-// environment, no arguments; anything else is refused.
-function systemImports(module, memory) {
+// environment, no arguments; anything else is refused. `own` are the
+// module's own imports (its sources' reads).
+function systemImports(module, memory, own) {
   const wasi = {
     args_sizes_get: (argc, size) => {
       const view = new DataView(memory().buffer);
@@ -60,7 +63,7 @@ function systemImports(module, memory) {
   for (const { module: name, name: field, kind } of WebAssembly.Module.imports(module)) {
     if (kind !== "function") continue;
     imports[name] ??= {};
-    imports[name][field] = wasi[field] ?? (() => WASI_ERRNO_NOSYS);
+    imports[name][field] = own[field] ?? wasi[field] ?? (() => WASI_ERRNO_NOSYS);
   }
   return imports;
 }
@@ -94,11 +97,173 @@ function readRecord(view, at, layout) {
   return record;
 }
 
+// ---- sources ----
+//
+// A source is any object { length, read(offset, target) }: `read` copies the
+// bytes at `offset` into the Uint8Array `target` and returns how many, fewer
+// at the end and 0 past it. It is called synchronously, from inside a read
+// of the module; what it throws reaches the caller as a DatError.
+
+const isNode = typeof globalThis.process?.versions?.node === "string";
+const inWorker = typeof globalThis.WorkerGlobalScope === "function" &&
+                 globalThis instanceof globalThis.WorkerGlobalScope;
+
+// A Uint8Array read in place.
+function arraySource(bytes) {
+  return {
+    length: bytes.length,
+    read(offset, target) {
+      const part = bytes.subarray(offset, offset + target.length);
+      target.set(part);
+      return part.length;
+    },
+  };
+}
+
+function checkSource(source) {
+  if (source instanceof Uint8Array) return arraySource(source);
+  if (source === null || typeof source !== "object" || typeof source.read !== "function" ||
+      !Number.isSafeInteger(source.length) || source.length < 0) {
+    throw new TypeError("an archive's source is a Uint8Array or an object { length, read(offset, target) }");
+  }
+  return source;
+}
+
+// Reads through a bounded cache of aligned chunks, each fetched by
+// `fetch(offset, length)`: a Uint8Array of exactly those bytes. Where reads
+// go on from one chunk to the next, each fetch asks for twice as many chunks
+// as the one before (up to `maxFetch` bytes), so that a chain, or a walk of
+// a directory laid out in order, is a handful of requests, not hundreds.
+class ChunkReader {
+  #fetch;
+  #chunks = new Map();  // chunk index to bytes, least recently used first
+  #cached = 0;
+  #run = 1;
+  #last = -2;
+  constructor(length, fetch, { chunkSize = 64 << 10, cacheBytes = 64 << 20, maxFetch = 4 << 20 } = {}) {
+    this.length = length;
+    this.#fetch = fetch;
+    this.chunkSize = chunkSize;
+    this.cacheBytes = Math.max(cacheBytes, chunkSize);
+    this.maxChunks = Math.max(1, Math.floor(maxFetch / chunkSize));
+  }
+  read(offset, target) {
+    let done = 0;
+    while (done < target.length && offset + done < this.length) {
+      const index = Math.floor((offset + done) / this.chunkSize);
+      const chunk = this.#chunk(index);
+      const within = offset + done - index * this.chunkSize;
+      const count = Math.min(chunk.length - within, target.length - done);
+      target.set(chunk.subarray(within, within + count), done);
+      done += count;
+    }
+    return done;
+  }
+  #chunk(index) {
+    const cached = this.#chunks.get(index);
+    if (cached) {
+      this.#chunks.delete(index);  // now the most recently used
+      this.#chunks.set(index, cached);
+      return cached;
+    }
+    this.#run = index === this.#last + 1 ? Math.min(2 * this.#run, this.maxChunks) : 1;
+    const lastChunk = Math.ceil(this.length / this.chunkSize) - 1;
+    let count = 1;
+    while (count < this.#run && index + count <= lastChunk && !this.#chunks.has(index + count)) ++count;
+    const start = index * this.chunkSize;
+    const end = Math.min(start + count * this.chunkSize, this.length);
+    const bytes = this.#fetch(start, end - start);
+    if (bytes.length !== end - start) {
+      throw new Error(`read ${bytes.length} bytes at ${start} where ${end - start} were asked for`);
+    }
+    for (let k = 0; k < count; ++k) {
+      const chunk = bytes.subarray(k * this.chunkSize, (k + 1) * this.chunkSize);
+      this.#chunks.set(index + k, chunk);
+      this.#cached += chunk.length;
+    }
+    this.#last = index + count - 1;
+    for (const [old, chunk] of this.#chunks) {
+      if (this.#cached <= this.cacheBytes) break;
+      this.#chunks.delete(old);
+      this.#cached -= chunk.length;
+    }
+    return this.#chunks.get(index) ?? bytes.subarray(0, this.chunkSize);
+  }
+}
+
+// One synchronous GET of `url`, of `range` ([start, end)) when given.
+function request(url, range) {
+  const xhr = new XMLHttpRequest();
+  xhr.open("GET", url, false);
+  xhr.responseType = "arraybuffer";
+  if (range) xhr.setRequestHeader("Range", `bytes=${range[0]}-${range[1] - 1}`);
+  xhr.send();
+  if (xhr.status !== 200 && xhr.status !== 206) {
+    throw new Error(`${url}: ${xhr.status} ${xhr.statusText}`.trim());
+  }
+  return { status: xhr.status, bytes: new Uint8Array(xhr.response),
+           contentRange: xhr.getResponseHeader("Content-Range") };
+}
+
+// ---- the module ----
+
 export async function load(bytesOrUrl) {
   const module = await WebAssembly.compile(await moduleBytes(bytesOrUrl));
+  const fs = isNode ? await import("node:fs") : null;
+
+  // The sources of open archives, by the number the module knows each by.
+  const sources = new Map();
+  let nextSource = 1;
   let instance;
+  // A source's read of `targets` in turn from `offset`, as one read: its
+  // readv where it has one (a file's, one system call), else read by read.
+  const readInto = (source, offset, targets) => {
+    if (source.readv) return source.readv(offset, targets);
+    let total = 0;
+    for (const target of targets) {
+      const got = source.read(offset + total, target);
+      if (!Number.isInteger(got) || got < 0 || got > target.length) {
+        throw new Error(`the source's read returned ${got} for ${target.length} bytes`);
+      }
+      total += got;
+      if (got < target.length) break;
+    }
+    return total;
+  };
+  // The count read, or -1 with the error kept for source_error.
+  const readSource = (id, offset, targets) => {
+    const held = sources.get(id);
+    try {
+      const got = readInto(held.source, offset, targets);
+      const wanted = targets.reduce((sum, target) => sum + target.length, 0);
+      if (!Number.isInteger(got) || got < 0 || got > wanted) {
+        throw new Error(`the source's read returned ${got} for ${wanted} bytes`);
+      }
+      return got;
+    } catch (error) {
+      held.error = String(error?.message ?? error);
+      return -1;
+    }
+  };
+  const memory = () => instance.exports.memory.buffer;
+  const own = {
+    source_read: (id, offset, pointer, length) =>
+      readSource(id, offset, [new Uint8Array(memory(), pointer >>> 0, length)]),
+    source_read_parts: (id, offset, parts, count) => {
+      const table = new Uint32Array(memory(), parts >>> 0, 2 * count);
+      const targets = [];
+      for (let i = 0; i < count; ++i) targets.push(new Uint8Array(memory(), table[2 * i], table[2 * i + 1]));
+      return readSource(id, offset, targets);
+    },
+    source_error: (id, pointer, capacity) => {
+      const message = new TextEncoder().encode(sources.get(id)?.error ?? "the source failed");
+      new Uint8Array(instance.exports.memory.buffer, pointer >>> 0, capacity)
+        .set(message.subarray(0, capacity));
+      return message.length;
+    },
+  };
   instance = await WebAssembly.instantiate(module,
-                                           systemImports(module, () => instance.exports.memory));
+                                           systemImports(module, () => instance.exports.memory, own));
   const w = instance.exports;
   w._initialize?.();
   // Addresses come back as signed 32-bit numbers; read them as unsigned.
@@ -144,19 +309,28 @@ export async function load(bytesOrUrl) {
     }
   };
 
+  // An archive that is dropped without close() is closed when it is collected.
+  const closeHeld = ({ handle, source }) => {
+    w.bw_close(handle);
+    sources.delete(source);
+  };
+  const unclosed = new FinalizationRegistry(closeHeld);
+
   // Only this module makes archives and tables, from handles it owns.
   const token = Symbol("brackwater_dat");
 
   class Archive {
-    #handle;
-    constructor(handle, key) {
+    #held;
+    constructor(held, key) {
       if (key !== token) throw new TypeError("use openArchive to open an archive");
-      this.#handle = handle;
-      this.header = Object.freeze(readRecord(view(), address(w.bw_header(handle)), layout.header));
+      this.#held = held;
+      this.header = Object.freeze(readRecord(view(), address(w.bw_header(held.handle)), layout.header));
+      this.onDemand = w.bw_on_demand(held.handle) === 1;
+      unclosed.register(this, held, this);
     }
     #open() {
-      if (this.#handle === 0) throw new DatError("the archive is closed", "Closed");
-      return this.#handle;
+      if (this.#held === null) throw new DatError("the archive is closed", "Closed");
+      return this.#held.handle;
     }
     // What in the header does not look like an archive's, a line for people
     // each; [] when it looks right. Opening does not judge it.
@@ -164,18 +338,36 @@ export async function load(bytesOrUrl) {
       const lines = text(w.bw_header_problems(this.#open()));
       return lines === "" ? [] : lines.slice(0, -1).split("\n");
     }
-    get size() { return w.bw_size(this.#open()); }
-    has(id) { return w.bw_has(this.#open(), checkU32(id, "id")) === 1; }
+    // On demand, the first of these walks the whole directory.
+    get size() {
+      const size = w.bw_size(this.#open());
+      if (size < 0) throw lastError();
+      return size;
+    }
     entries() {
       const handle = this.#open();
-      const count = w.bw_size(handle);
-      if (count === 0) return [];  // no records, and no address for them
-      const at = address(w.bw_entries(handle));
-      if (at === 0) throw lastError();
+      if (w.bw_list(handle) !== 1) throw lastError();
+      const count = w.bw_entry_count(handle);
+      const at = address(w.bw_entry_data(handle));
       const v = view();
       const entries = new Array(count);
       for (let i = 0; i < count; ++i) entries[i] = readRecord(v, at + layout.entry.size * i, layout.entry);
       return entries;
+    }
+    // The entry of file `id`, as entries() gives it; DatError with notFound when absent.
+    find(id) {
+      const at = address(w.bw_find(this.#open(), checkU32(id, "id")));
+      if (at === 0) throw lastError();
+      return readRecord(view(), at, layout.entry);
+    }
+    has(id) {
+      try {
+        this.find(id);
+        return true;
+      } catch (error) {
+        if (error instanceof DatError && error.notFound) return false;
+        throw error;
+      }
     }
     getFile(id) {
       const handle = this.#open();
@@ -199,8 +391,10 @@ export async function load(bytesOrUrl) {
       return bytesOut((length) => w.bw_read_file_data(handle, block, count, length));
     }
     close() {
-      if (this.#handle !== 0) w.bw_close(this.#handle);
-      this.#handle = 0;
+      if (this.#held === null) return;
+      unclosed.unregister(this);
+      closeHeld(this.#held);
+      this.#held = null;
     }
   }
 
@@ -252,15 +446,73 @@ export async function load(bytesOrUrl) {
   return {
     DatError,
     SoundTable,
-    openArchive(bytes) {
-      checkBytes(bytes, "bytes");
-      // The archive goes into a buffer the module's database then adopts.
-      const buffer = address(w.bw_bytes_new(bytes.length));
-      if (buffer === 0) throw lastError();
-      new Uint8Array(w.memory.buffer, address(w.bw_bytes_data(buffer)), bytes.length).set(bytes);
-      const handle = address(w.bw_open(buffer, 0));
-      if (handle === 0) throw lastError();
-      return new Archive(handle, token);
+    // Opens the archive a source holds (see above; a Uint8Array is read in
+    // place), its directory read whole or, with onDemand, a node at a time
+    // as lookups descend it.
+    openArchive(source, { onDemand = false } = {}) {
+      const checked = checkSource(source);
+      const id = nextSource++;
+      sources.set(id, { source: checked });
+      const handle = address(w.bw_open_source(id, checked.length, onDemand ? 1 : 0));
+      if (handle === 0) {
+        const error = lastError();
+        sources.delete(id);
+        throw error;
+      }
+      return new Archive({ handle, source: id }, token);
+    },
+    // A file read through a file descriptor, in node; close() it when done.
+    fileSource(path) {
+      if (!fs) throw new Error("fileSource reads through node's fs; in a browser, use blobSource or openInWorker");
+      let fd;
+      try {
+        fd = fs.openSync(path, "r");
+        if (fs.fstatSync(fd).isDirectory()) throw new Error("it is a directory");
+      } catch (error) {
+        if (fd !== undefined) fs.closeSync(fd);
+        throw new DatError(`cannot open ${path}: ${error.message}`, `PathError(${JSON.stringify(String(path))})`);
+      }
+      return {
+        length: fs.fstatSync(fd).size,
+        read: (offset, target) => fs.readSync(fd, target, 0, target.length, offset),
+        readv: (offset, targets) => fs.readvSync(fd, targets, offset),
+        close: () => fs.closeSync(fd),
+      };
+    },
+    // A Blob or File, read a chunk at a time, synchronously: in a worker only.
+    blobSource(blob, options) {
+      if (typeof FileReaderSync !== "function") {
+        throw new Error("blobSource reads a Blob synchronously, which only a worker can: open it with openInWorker(blob)");
+      }
+      const reader = new FileReaderSync();
+      return new ChunkReader(blob.size, (offset, length) =>
+        new Uint8Array(reader.readAsArrayBuffer(blob.slice(offset, offset + length))), options);
+    },
+    // An archive on a web server, read with range requests through a bounded
+    // cache of aligned chunks (options: chunkSize, cacheBytes, maxFetch), in a
+    // worker (a synchronous request is a worker's only). The first request
+    // learns the length; a server that ignores ranges sends the archive whole,
+    // once, which is then read in place and `note` says so.
+    httpSource(url, options = {}) {
+      if (typeof XMLHttpRequest !== "function" || !inWorker) {
+        throw new Error("httpSource makes synchronous requests, which only a worker can: open the URL with openInWorker(url)");
+      }
+      const href = String(url);
+      const chunkSize = options.chunkSize ?? 64 << 10;
+      const first = request(href, [0, chunkSize]);
+      if (first.status === 200) {
+        return Object.assign(arraySource(first.bytes),
+                             { note: "the server sent the whole archive: it does not serve ranges" });
+      }
+      const total = /\/(\d+)\s*$/.exec(first.contentRange ?? "");
+      if (!total) throw new Error(`${href}: a range response without the archive's length`);
+      const reader = new ChunkReader(Number(total[1]), (offset, length) => {
+        if (offset === 0 && length <= first.bytes.length) return first.bytes.subarray(0, length);
+        const got = request(href, [offset, offset + length]);
+        if (got.status !== 206) throw new Error(`${href}: the server stopped serving ranges`);
+        return got.bytes;
+      }, options);
+      return reader;
     },
     decompressLrs(bytes) {
       const input = copyIn(checkBytes(bytes, "bytes"));
@@ -271,5 +523,89 @@ export async function load(bytesOrUrl) {
       }
     },
     get memoryBytes() { return w.memory.buffer.byteLength; },
+  };
+}
+
+// ---- in a worker ----
+
+const ENTRIES_A_SLICE = 20000;
+
+// Opens an archive in a dedicated worker (brackwater_dat.worker.mjs beside
+// this module), so that a page never waits on a read: a File or Blob, a URL
+// (string or URL), or a Uint8Array (copied to the worker). Every method
+// returns a promise; failures reject with DatError.
+export async function openInWorker(input, { onDemand = false } = {}) {
+  const worker = new Worker(new URL("./brackwater_dat.worker.mjs", import.meta.url), { type: "module" });
+  const pending = new Map();
+  let next = 0;
+  let failed = null;
+  const ready = new Promise((resolve, reject) => {
+    worker.onmessage = ({ data }) => {
+      if (data.ready) return resolve();
+      const waiting = pending.get(data.id);
+      pending.delete(data.id);
+      if (data.error) {
+        const { name, message, debugText, notFound } = data.error;
+        waiting.reject(name === "DatError" ? new DatError(message, debugText, notFound)
+                       : new (globalThis[name] ?? Error)(message));
+      } else {
+        waiting.resolve(data.result);
+      }
+    };
+    worker.onerror = (event) => {
+      failed = new Error(`the worker failed: ${event.message ?? "it could not start"}`);
+      reject(failed);
+      for (const waiting of pending.values()) waiting.reject(failed);
+      pending.clear();
+    };
+  });
+  await ready;
+  const call = (name, ...args) => new Promise((resolve, reject) => {
+    if (failed) return reject(failed);
+    const id = next++;
+    pending.set(id, { resolve, reject });
+    worker.postMessage({ id, call: name, args });
+  });
+  let opened;
+  try {
+    opened = await call("open", input instanceof URL ? input.href : input, { onDemand });
+  } catch (error) {
+    worker.terminate();
+    throw error;
+  }
+  return {
+    header: opened.header,
+    onDemand: opened.onDemand,
+    headerProblems: opened.headerProblems,
+    note: opened.note,
+    size: () => call("size"),
+    has: (id) => call("has", id),
+    find: (id) => call("find", id),
+    // Rebuilt from the worker's packed rows a slice at a time, letting the
+    // page's thread do other work between slices.
+    async entries() {
+      const { fields, flags, packed } = await call("entries");
+      const count = fields.length === 0 ? 0 : packed.length / fields.length;
+      const entries = new Array(count);
+      for (let start = 0; start < count; start += ENTRIES_A_SLICE) {
+        if (start > 0) await new Promise((resolve) => setTimeout(resolve, 0));
+        for (let i = start; i < Math.min(count, start + ENTRIES_A_SLICE); ++i) {
+          const entry = {};
+          fields.forEach((field, k) => { entry[field] = packed[i * fields.length + k]; });
+          for (const flag of flags) entry[flag] = entry[flag] === 1;
+          entries[i] = entry;
+        }
+      }
+      return entries;
+    },
+    getFile: (id) => call("getFile", id),
+    readFileData: (firstBlock, size) => call("readFileData", firstBlock, size),
+    async close() {
+      try {
+        await call("close");
+      } finally {
+        worker.terminate();
+      }
+    },
   };
 }

@@ -6,6 +6,7 @@
 // failed call returns 0 (or null) and leaves its error for bw_error_* until
 // the next failing call.
 #include <algorithm>
+#include <array>
 #include <brackwater_dat/brackwater_dat.hpp>
 #include <cstddef>
 #include <cstdint>
@@ -84,12 +85,84 @@ struct EntryRecord {
   std::uint8_t compressed;
 };
 
-// An open archive and its entries sorted by id, made once when asked for.
+// Reads of a source that JavaScript holds, by the number it gave the source:
+// `target` gets up to `length` bytes at `offset`; the count read, or -1 when
+// the source failed, whose message source_error then copies out (up to
+// `capacity` bytes of UTF-8, returning the whole message's length).
+extern "C" __attribute__((import_module("brackwater"), import_name("source_read"))) std::int32_t
+js_source_read(std::uint32_t source, double offset, std::uint8_t* target, std::uint32_t length);
+extern "C" __attribute__((import_module("brackwater"), import_name("source_error"))) std::uint32_t
+js_source_error(std::uint32_t source, char* target, std::uint32_t capacity);
+// The same for `count` parts (address and length, 32 bits each, at `parts`)
+// filled in turn as one read would fill them: a chain's run of blocks, links
+// and payloads, crosses into JavaScript once.
+extern "C" __attribute__((import_module("brackwater"), import_name("source_read_parts")))
+std::int32_t
+js_source_read_parts(std::uint32_t source, double offset, const std::uint32_t* parts,
+                     std::uint32_t count);
+
+// An archive's bytes where JavaScript has them, read in place: only the
+// ranges a read asks for cross into the module's memory.
+class JsSource final : public Source {
+ public:
+  JsSource(std::uint32_t source, std::uint64_t length) noexcept
+      : source_(source), length_(length) {}
+
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
+                                              std::span<std::uint8_t> buffer) const override {
+    if (offset >= length_) return 0;
+    const auto count = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>({buffer.size(), length_ - offset, std::uint64_t{1} << 30}));
+    const std::int32_t got =
+        js_source_read(source_, static_cast<double>(offset), buffer.data(), count);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    return std::unexpected(failure());
+  }
+  std::expected<std::uint64_t, IoError> length() const override { return length_; }
+
+  std::expected<std::size_t, IoError> read_scattered_at(
+      std::uint64_t offset, std::span<const std::span<std::uint8_t>> parts) const override {
+    if (offset >= length_) return 0;
+    // Address and length of each part; the reader's parts total far below 2^31.
+    std::array<std::uint32_t, 2 * 64> table;
+    const std::size_t count = std::min(parts.size(), table.size() / 2);
+    for (std::size_t i = 0; i < count; ++i) {
+      table[2 * i] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(parts[i].data()));
+      table[2 * i + 1] = static_cast<std::uint32_t>(parts[i].size());
+    }
+    const std::int32_t got = js_source_read_parts(source_, static_cast<double>(offset),
+                                                  table.data(), static_cast<std::uint32_t>(count));
+    if (got >= 0) return static_cast<std::size_t>(got);
+    return std::unexpected(failure());
+  }
+
+ private:
+  IoError failure() const {
+    std::string message(256, '\0');
+    message.resize(std::min<std::size_t>(
+        js_source_error(source_, message.data(), static_cast<std::uint32_t>(message.size())),
+        message.size()));
+    return IoError::simple(IoErrorKind::Other, std::move(message));
+  }
+
+  std::uint32_t source_;
+  std::uint64_t length_;
+};
+
+// An open archive; its entries sorted by id, and its header's problems, made
+// once when asked for; the last entry found.
 struct Archive {
   DatDatabase db;
   std::vector<EntryRecord> sorted;
-  std::string header_problems;  // a line each, made once when asked for
+  bool listed = false;
+  std::string header_problems;  // a line each
+  EntryRecord found{};
 };
+
+EntryRecord record_of(const DatFileEntry& e) {
+  return {e.id,        e.bit_flags, e.offset,           e.size,
+          e.timestamp, e.version,   file_type_of(e.id), is_compressed(e)};
+}
 
 // A decoded table and its kinds sorted, for walking from JavaScript.
 struct Table {
@@ -168,26 +241,19 @@ BW_EXPORT(bw_error_display) const char* bw_error_display() { return last_error.d
 BW_EXPORT(bw_error_debug) const char* bw_error_debug() { return last_error.debug.c_str(); }
 BW_EXPORT(bw_error_not_found) int bw_error_not_found() { return last_error.not_found ? 1 : 0; }
 
-// A buffer of `size` bytes for the caller to fill with an archive and hand to
-// bw_open; null when memory ran out.
-BW_EXPORT(bw_bytes_new) Bytes* bw_bytes_new(std::uint32_t size) {
-  if (!can_allocate(std::size_t{size} + sizeof(Bytes))) return nullptr;
-  return new Bytes(size);
-}
-BW_EXPORT(bw_bytes_data) std::uint8_t* bw_bytes_data(Bytes* bytes) { return bytes->data(); }
-
-// Opens the archive in `bytes` (from bw_bytes_new), which the database
-// adopts; the buffer is the caller's no longer, whatever happens. The
-// directory is read on demand when `on_demand` is 1, else whole.
-BW_EXPORT(bw_open) Archive* bw_open(Bytes* bytes, int on_demand) {
-  auto db = DatDatabase::open_memory(
-      std::move(*bytes), on_demand == 1 ? DirectoryLoading::on_demand : DirectoryLoading::whole);
-  delete bytes;
+// Opens the archive that JavaScript's source `source` holds, of `length`
+// bytes; the directory is read on demand when `on_demand` is 1, else whole.
+BW_EXPORT(bw_open_source)
+Archive* bw_open_source(std::uint32_t source, double length, int on_demand) {
+  if (!can_allocate(sizeof(Archive) + sizeof(JsSource))) return nullptr;
+  auto db = DatDatabase::open_source(
+      std::make_unique<JsSource>(source, static_cast<std::uint64_t>(length)),
+      on_demand == 1 ? DirectoryLoading::on_demand : DirectoryLoading::whole);
   if (!db) {
     remember(db.error());
     return nullptr;
   }
-  return new Archive{std::move(*db), {}, {}};
+  return new Archive{std::move(*db), {}, false, {}, {}};
 }
 
 BW_EXPORT(bw_close) void bw_close(Archive* archive) { delete archive; }
@@ -207,43 +273,77 @@ BW_EXPORT(bw_header_problems) const char* bw_header_problems(Archive* archive) {
   return archive->header_problems.c_str();
 }
 
-BW_EXPORT(bw_size) std::uint32_t bw_size(const Archive* archive) {
-  return static_cast<std::uint32_t>(archive->db.directory().size());
+BW_EXPORT(bw_on_demand) int bw_on_demand(const Archive* archive) {
+  return archive->db.loading() == DirectoryLoading::on_demand ? 1 : 0;
 }
 
-BW_EXPORT(bw_has) int bw_has(const Archive* archive, std::uint32_t id) {
-  return archive->db.find(id) ? 1 : 0;
+// The entry of file `id`, or null: NotFound when absent, or the lookup's
+// error (on demand, a node's read or order).
+BW_EXPORT(bw_find) const EntryRecord* bw_find(Archive* archive, std::uint32_t id) {
+  const auto entry = archive->db.find(id);
+  if (!entry) {
+    remember(entry.error());
+    return nullptr;
+  }
+  archive->found = record_of(*entry);
+  return &archive->found;
 }
 
-// The entries sorted by id, bw_size of them; null when they cannot be listed.
-BW_EXPORT(bw_entries) const EntryRecord* bw_entries(Archive* archive) {
-  if (archive->sorted.size() != archive->db.directory().size()) {
+// Lists the entries sorted by id, once (on demand, a walk of the whole
+// tree): 1, and bw_entry_count and bw_entry_data give them; 0 when they
+// cannot be listed.
+BW_EXPORT(bw_list) int bw_list(Archive* archive) {
+  if (!archive->listed) {
     const auto entries = archive->db.entries();
     if (!entries) {
       remember(entries.error());
-      return nullptr;
+      return 0;
     }
-    archive->sorted.clear();
-    for (const DatFileEntry& e : *entries) {
-      archive->sorted.push_back({e.id, e.bit_flags, e.offset, e.size, e.timestamp, e.version,
-                                 file_type_of(e.id), is_compressed(e)});
-    }
+    if (!can_allocate(entries->size() * sizeof(EntryRecord))) return 0;
+    archive->sorted.reserve(entries->size());
+    for (const DatFileEntry& e : *entries) archive->sorted.push_back(record_of(e));
+    archive->listed = true;
   }
+  return 1;
+}
+
+BW_EXPORT(bw_entry_count) std::uint32_t bw_entry_count(const Archive* archive) {
+  return static_cast<std::uint32_t>(archive->sorted.size());
+}
+BW_EXPORT(bw_entry_data) const EntryRecord* bw_entry_data(const Archive* archive) {
   return archive->sorted.data();
 }
 
-// The file's contents read into a fresh allocation of at most `capacity`
-// bytes: a capacity below the file's size is refused, naming both.
+// The number of files: read whole, the directory's; on demand, the listing's
+// (so a walk of the whole tree, once); -1 when it cannot be had.
+BW_EXPORT(bw_size) double bw_size(Archive* archive) {
+  if (archive->db.loading() == DirectoryLoading::whole) {
+    return static_cast<double>(archive->db.directory().size());
+  }
+  return bw_list(archive) == 1 ? static_cast<double>(archive->sorted.size()) : -1;
+}
+
+// The file's contents read into a fresh allocation made once the read knows
+// their size, of at most `capacity` bytes: a larger file is refused, naming
+// both sizes.
 BW_EXPORT(bw_read_file)
 std::uint8_t* bw_read_file(const Archive* archive, std::uint32_t id, std::uint32_t capacity,
                            std::uint32_t* length) {
-  const auto size = archive->db.file_size(id);
-  if (!size) {
-    remember(size.error());
+  std::uint8_t* out = nullptr;
+  const auto written =
+      archive->db.read_file(id, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+        const std::size_t room = std::min<std::size_t>(size, capacity);
+        out = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(room, 1)));
+        if (out == nullptr) return std::unexpected(io_failure(IoError::out_of_memory(room)));
+        return std::span(out, room);
+      });
+  if (!written) {
+    std::free(out);
+    remember(written.error());
     return nullptr;
   }
-  return read_out(std::min(*size, capacity), length,
-                  [&](std::span<std::uint8_t> out) { return archive->db.read_file(id, out); });
+  *length = static_cast<std::uint32_t>(*written);
+  return out;
 }
 
 BW_EXPORT(bw_read_file_data)

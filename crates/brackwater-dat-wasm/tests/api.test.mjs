@@ -1,7 +1,9 @@
 // The JavaScript API over the WebAssembly module, against the native
 // reader's answers for the same synthetic archive (written at build time).
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { closeSync, ftruncateSync, mkdtempSync, openSync, readFileSync, rmSync, writeSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { dirname, join } from "node:path";
 import { test } from "node:test";
 import { pathToFileURL } from "node:url";
 
@@ -202,4 +204,137 @@ test("ten thousand rounds of opening, reading, closing and unpacking keep memory
   const settled = bw.memoryBytes;
   for (let i = 0; i < 10000; ++i) round();
   assert.equal(bw.memoryBytes, settled);
+});
+
+// Every kind of source answers as the native reader does, read whole and on
+// demand: an array read in place, a file, and an object of the caller's whose
+// reads come back short.
+const SOURCES = {
+  "an array read in place": () => archiveBytes,
+  "a file": () => bw.fileSource(process.env.BRACKWATER_ARCHIVE),
+  "an object whose reads come back short": () => ({
+    length: archiveBytes.length,
+    read(offset, target) {
+      const part = archiveBytes.subarray(offset, offset + Math.min(target.length, 700));
+      target.set(part);
+      return part.length;
+    },
+  }),
+};
+for (const [kind, make] of Object.entries(SOURCES)) {
+  for (const onDemand of [false, true]) {
+    test(`${kind}, its directory read ${onDemand ? "on demand" : "whole"}, answers as the native reader`, () => {
+      const source = make();
+      const archive = bw.openArchive(source, { onDemand });
+      assert.equal(archive.onDemand, onDemand);
+      assert.equal(archive.header.rootOffset, expected.header.root_offset);
+      for (const [id, flags, offset, size] of expected.entries) {
+        assert.deepEqual([archive.find(id).bitFlags, archive.find(id).offset, archive.find(id).size],
+                         [flags, offset, size]);
+        assert.equal(hexOf(archive.getFile(id)), expected.files[String(id)], `file ${id}`);
+      }
+      assert.equal(archive.has(0x2000FFFF), false);
+      assert.throws(() => archive.find(0x2000FFFF), (error) => error.notFound === true);
+      assert.deepEqual(archive.entries().map((e) => e.id), expected.entries.map(([id]) => id));
+      assert.equal(archive.size, expected.entries.length);
+      archive.close();
+      source.close?.();
+    });
+  }
+}
+
+test("a source that fails or breaks its contract is a DatError with its message, and the module goes on", () => {
+  // Reads that touch the table's first block get `answer`.
+  const table = expected.entries.find(([id]) => id === 0x20000001);
+  const failing = (answer) => ({
+    length: archiveBytes.length,
+    read(offset, target) {
+      if (offset < table[2] + 1024 && offset + target.length > table[2]) return answer(offset, target);
+      target.set(archiveBytes.subarray(offset, offset + target.length));
+      return target.length;
+    },
+  });
+  const cases = [
+    [() => { throw new Error("the disk is on fire"); }, /the disk is on fire/],
+    [(offset, target) => target.length + 1, /returned \d+ for \d+ bytes/],
+    [() => -3, /returned -3/],
+  ];
+  for (const [answer, message] of cases) {
+    const archive = bw.openArchive(failing(answer), { onDemand: true });
+    assert.throws(() => archive.getFile(0x20000001), (error) =>
+      error instanceof bw.DatError && /^read failed: /.test(error.message) && message.test(error.message));
+    assert.equal(archive.find(0x20000001).size, table[3]);  // the module goes on
+    archive.close();
+  }
+  assert.throws(() => bw.openArchive({ length: -1, read: () => 0 }), TypeError);
+  assert.throws(() => bw.openArchive({ length: 10 }), TypeError);
+  assert.throws(() => bw.fileSource("/no/such/archive.dat"), (error) =>
+    error instanceof bw.DatError && /cannot open \/no\/such\/archive.dat/.test(error.message));
+  assert.throws(() => bw.blobSource(new Blob([archiveBytes])), /only a worker/);
+  assert.throws(() => bw.httpSource("http://127.0.0.1:9/a.dat"), /only a worker/);
+});
+
+// An archive of 3.9 GB, sparse: its root node and a file lie near the end.
+function sparseArchive(path) {
+  const root = 0xE8000000;
+  const file = root + 2048;
+  const node = new Uint8Array(1716);
+  const nodeView = new DataView(node.buffer);
+  nodeView.setUint32(248, 2, true);
+  for (const [k, [id, size]] of [[0x0A000001, 17], [0x0A000002, 0xE0000000]].entries()) {
+    nodeView.setUint32(252 + 24 * k + 4, id, true);
+    nodeView.setUint32(252 + 24 * k + 8, file, true);
+    nodeView.setUint32(252 + 24 * k + 12, size, true);
+  }
+  const fd = openSync(path, "w");
+  const put = (offset, bytes) => writeSync(fd, bytes, 0, bytes.length, offset);
+  const header = new DataView(new ArrayBuffer(80));
+  header.setUint32(0, 0x5442, true);
+  header.setUint32(4, 1024, true);
+  header.setUint32(32, root, true);
+  put(0x140, new Uint8Array(header.buffer));
+  const link = (to) => new Uint8Array(new Uint32Array([to]).buffer);
+  put(root, link(root + 1024));
+  put(root + 4, node.subarray(0, 1020));
+  put(root + 1024 + 4, node.subarray(1020));
+  put(file + 4, new TextEncoder().encode("from 3.9 GB away"));
+  ftruncateSync(fd, file + 1024);
+  closeSync(fd);
+  return file + 1024;
+}
+
+test("a file source reads a 3.9 GB archive, and a file it cannot hold is a DatError, not a trap", () => {
+  const path = join(mkdtempSync(join(tmpdir(), "brackwater-")), "sparse.dat");
+  try {
+    const length = sparseArchive(path);
+    const source = bw.fileSource(path);
+    assert.equal(source.length, length);
+    const archive = bw.openArchive(source, { onDemand: true });
+    assert.equal(new TextDecoder().decode(archive.getFile(0x0A000001)), "from 3.9 GB away\0");
+    assert.throws(() => archive.getFile(0x0A000002), (error) =>
+      error instanceof bw.DatError && /cannot allocate/.test(error.message));
+    assert.equal(archive.getFile(0x0A000001).length, 17);  // the module goes on
+    archive.close();
+    source.close();
+  } finally {
+    rmSync(dirname(path), { recursive: true, force: true });
+  }
+});
+
+test("archives dropped without close() are closed when collected", { skip: !globalThis.gc && "run node with --expose-gc" }, async () => {
+  const tiny = tinyArchive();
+  const settle = async () => {
+    for (let i = 0; i < 3; ++i) {
+      globalThis.gc();
+      await new Promise((resolve) => setTimeout(resolve, 0));
+    }
+  };
+  await settle();
+  const before = bw.memoryBytes;
+  for (let round = 0; round < 20; ++round) {
+    for (let i = 0; i < 500; ++i) bw.openArchive(tiny).entries();
+    await settle();
+  }
+  // Ten thousand archives held would take well over a megabyte more.
+  assert.ok(bw.memoryBytes <= before + (1 << 20), `${before} -> ${bw.memoryBytes}`);
 });

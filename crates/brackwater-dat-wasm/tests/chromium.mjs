@@ -160,7 +160,7 @@ export class Page {
 
   // Polls until `expression` is truthy. A page whose script never returns
   // fails on its evaluation's own bound.
-  async waitFor(expression, { limitMs = ANSWER_LIMIT_MS } = {}) {
+  async waitFor(expression, { limitMs = ANSWER_LIMIT_MS, pollMs = 50 } = {}) {
     const giveUp = Date.now() + limitMs;
     for (;;) {
       if (await this.evaluate(expression)) return;
@@ -168,7 +168,7 @@ export class Page {
         const status = await this.evaluate(`document.getElementById("status")?.outerHTML`);
         throw new Error(`the page never reached ${expression}; #status is ${status}`);
       }
-      await sleep(50);
+      await sleep(pollMs);
     }
   }
 

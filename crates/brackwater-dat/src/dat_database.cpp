@@ -151,19 +151,29 @@ Result<Bytes> DatDatabase::read_stored(std::uint32_t id) const {
 }
 
 // Reads `entry` as get_file gives it into the buffer `buffer(size)` returns
-// (at least `size` bytes, or an error) once the size is known: a stored
-// file's chain straight into it; a compressed file's stored bytes into a
-// buffer of their own (not cleared first: the read fills it), decoded into
-// it. Returns the bytes written.
+// once the size is known (or the error it returns): a stored file's chain
+// straight into it; a compressed file's stored bytes into a buffer of their
+// own (not cleared first: the read fills it), decoded into it. A buffer
+// smaller than `size` is refused, naming both sizes. Returns the bytes
+// written.
 template <class Buffer>
 Result<std::size_t> DatDatabase::read_entry(const DatFileEntry& entry, Buffer&& buffer) const {
   const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());
   // No file holds more than the archive: a larger size is refused before a
   // buffer is asked for it, as a chain read refuses it.
   if (entry.size > length_) return io_error(unexpected_eof());
+  const auto buffer_for = [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+    Result<std::span<std::uint8_t>> out = buffer(size);
+    if (out && out->size() < size) {
+      return std::unexpected(DatError{DatError::Other{
+          "a buffer of " + std::to_string(out->size()) + " bytes cannot hold file " +
+          hex_id(entry.id) + "'s " + std::to_string(size) + " bytes"}});
+    }
+    return out;
+  };
   if (!is_compressed(entry)) {
-    Result<std::span<std::uint8_t>> out = buffer(entry.size);
-    if (!out) return std::unexpected(std::move(out.error()));
+    const auto out = buffer_for(entry.size);
+    if (!out) return std::unexpected(out.error());
     if (auto read = chain.read(entry.offset, out->first(entry.size)); !read) {
       return std::unexpected(std::move(read.error()));
     }
@@ -177,8 +187,8 @@ Result<std::size_t> DatDatabase::read_entry(const DatFileEntry& entry, Buffer&& 
   if (auto read = chain.read(entry.offset, payload); !read) {
     return std::unexpected(std::move(read.error()));
   }
-  Result<std::span<std::uint8_t>> out = buffer(utils::lrs_output_bound(payload));
-  if (!out) return std::unexpected(std::move(out.error()));
+  const auto out = buffer_for(utils::lrs_output_bound(payload));
+  if (!out) return std::unexpected(out.error());
   return utils::decompress_lrs_into(payload, *out);
 }
 
@@ -207,6 +217,12 @@ Result<std::uint32_t> DatDatabase::file_size(std::uint32_t id) const {
   }
   return static_cast<std::uint32_t>(
       utils::lrs_output_bound(coding::load_u32(prefix.data()), entry->size));
+}
+
+Result<std::size_t> DatDatabase::read_file(std::uint32_t id, const BufferFor& buffer) const {
+  const auto entry = find(id);
+  if (!entry) return std::unexpected(entry.error());
+  return read_entry(*entry, buffer);
 }
 
 Result<std::size_t> DatDatabase::read_file(std::uint32_t id, std::span<std::uint8_t> out) const {

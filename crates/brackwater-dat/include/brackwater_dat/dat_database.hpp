@@ -92,6 +92,12 @@ class DatDatabase {
   // (else Other, naming both sizes); returns how many it wrote. For callers
   // that keep their own buffers: nothing is allocated for a stored file.
   Result<std::size_t> read_file(std::uint32_t id, std::span<std::uint8_t> out) const;
+  // The same into the buffer `buffer(size)` gives once the size is known (or
+  // the error the read then returns; fewer than `size` bytes is refused as
+  // above): for callers that make their own objects to read into, as the
+  // language bindings do, in one read where file_size and read_file take two.
+  using BufferFor = std::function<Result<std::span<std::uint8_t>>(std::size_t size)>;
+  Result<std::size_t> read_file(std::uint32_t id, const BufferFor& buffer) const;
   // The file's bytes as stored, not decompressed.
   Result<Bytes> read_stored(std::uint32_t id) const;
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-namespace brackwater_dat::bench {
+namespace brackwater_dat::test_support {
 
 // Content that compresses like the game's files do: prose-like text, binary
 // tables of small records, and noise.
@@ -18,6 +18,9 @@ Bytes make_content(ContentKind kind, std::size_t size, std::uint32_t seed);
 // With `scattered`, the same files with no chain's blocks adjacent.
 std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files,
                                         bool scattered = false);
+// The same archive's image, made afresh; with `sound_tables`, it holds the
+// synthetic retail archive's sound tables 0x20000001 and 0x200000A8 too.
+Bytes realistic_image(std::uint32_t files, bool scattered, bool sound_tables = false);
 
 // An archive whose `entries` directory entries all share a few small
 // payloads: for measuring the directory alone.
@@ -26,4 +29,4 @@ std::filesystem::path directory_archive(const std::filesystem::path& cache, std:
 // The offsets of every directory node of an archive, in walk order.
 std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive);
 
-}  // namespace brackwater_dat::bench
+}  // namespace brackwater_dat::test_support

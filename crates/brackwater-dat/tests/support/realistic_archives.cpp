@@ -1,19 +1,17 @@
-#include "bench_archives.hpp"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "support/realistic_archives.hpp"
 
 #include <algorithm>
+#include <brackwater_dat/dat_database.hpp>
+#include <fstream>
 #include <random>
 #include <string>
 
 #include "coding.hpp"
 #include "support/archive_builder.hpp"
+#include "support/synthetic_retail.hpp"
 
-namespace brackwater_dat::bench {
+namespace brackwater_dat::test_support {
 namespace {
-
-using test_support::ArchiveBuilder;
 
 constexpr const char* kWords[] = {"the ",     "sound ",  "wave ", "table ", "portal ", "of ",
                                   "dungeon ", "a ",      "and ",  "spell ", "to ",     "fire ",
@@ -23,16 +21,11 @@ constexpr const char* kWords[] = {"the ",     "sound ",  "wave ", "table ", "por
 constexpr std::size_t kEntriesPerNode = 45;
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {
-  const auto partial = path.string() + ".partial";
-  {
-    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (std::size_t at = 0; at < bytes.size();) {
-      const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
-      if (n <= 0) break;
-      at += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-  }
+  auto partial = path;
+  partial += ".partial";
+  std::ofstream(partial, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   std::filesystem::rename(partial, path);
 }
 
@@ -74,12 +67,7 @@ Bytes make_content(ContentKind kind, std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files,
-                                        bool scattered) {
-  const auto path =
-      cache / ((scattered ? "scattered-" : "realistic-") + std::to_string(files) + ".dat");
-  if (std::filesystem::exists(path)) return path;
-  std::filesystem::create_directories(cache);
+Bytes realistic_image(std::uint32_t files, bool scattered, bool sound_tables) {
   ArchiveBuilder builder(1024);
   std::mt19937 random(files);
   std::vector<DatFileEntry> entries;
@@ -88,12 +76,28 @@ std::filesystem::path realistic_archive(const std::filesystem::path& cache, std:
     const auto kind = static_cast<ContentKind>(i % 3);
     const bool compressed = kind != ContentKind::Noise && random() % 2 == 0;
     const std::uint32_t id = (i % 4 == 0 ? 0x06000000 : 0x0A000000) + i;
-    entries.push_back(builder.store_file(
-        id, make_content(kind, realistic_size(random, i), i), compressed,
-        scattered ? test_support::ChainLayout::Scattered : test_support::ChainLayout::Contiguous));
+    entries.push_back(
+        builder.store_file(id, make_content(kind, realistic_size(random, i), i), compressed,
+                           scattered ? ChainLayout::Scattered : ChainLayout::Contiguous));
+  }
+  if (sound_tables) {
+    const auto retail = DatDatabase::open_memory(build_synthetic_retail(RetailVariant::Good).image);
+    for (const std::uint32_t table : {0x20000001u, 0x200000A8u}) {
+      entries.push_back(builder.store_file(table, retail->get_file(table).value(), true));
+    }
   }
   builder.header().root_offset = builder.store_tree(entries, kEntriesPerNode);
-  write_file(path, builder.image());
+  builder.header().file_size = static_cast<std::uint32_t>(builder.size());
+  return builder.image();
+}
+
+std::filesystem::path realistic_archive(const std::filesystem::path& cache, std::uint32_t files,
+                                        bool scattered) {
+  const auto path =
+      cache / ((scattered ? "scattered-" : "realistic-") + std::to_string(files) + ".dat");
+  if (std::filesystem::exists(path)) return path;
+  std::filesystem::create_directories(cache);
+  write_file(path, realistic_image(files, scattered));
   return path;
 }
 
@@ -117,9 +121,14 @@ std::filesystem::path directory_archive(const std::filesystem::path& cache, std:
 }
 
 std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
-  const int fd = ::open(archive.c_str(), O_RDONLY);
+  std::ifstream file(archive, std::ios::binary);
+  const auto read_at = [&](std::uint8_t* out, std::size_t size, std::uint32_t offset) {
+    file.clear();
+    file.seekg(offset);
+    file.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
+  };
   std::uint8_t header[80];
-  ::pread(fd, header, sizeof header, 0x140);
+  read_at(header, sizeof header, 0x140);
   const std::uint32_t block_size = coding::load_u32(header + 4);
   std::vector<std::uint32_t> nodes;
   std::vector<std::uint32_t> pending = {coding::load_u32(header + 32)};
@@ -133,7 +142,7 @@ std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
     // Gather the node's chain the plain way.
     std::size_t written = 0;
     for (std::uint32_t b = at; written < node.size();) {
-      ::pread(fd, block.data(), block_size, b);
+      read_at(block.data(), block_size, b);
       const std::size_t chunk = std::min<std::size_t>(block_size - 4, node.size() - written);
       std::copy_n(block.data() + 4, chunk, node.data() + written);
       written += chunk;
@@ -145,8 +154,7 @@ std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
       pending.push_back(coding::load_u32(node.data() + 4 * j));
     }
   }
-  ::close(fd);
   return nodes;
 }
 
-}  // namespace brackwater_dat::bench
+}  // namespace brackwater_dat::test_support

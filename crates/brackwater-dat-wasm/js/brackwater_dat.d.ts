@@ -1,0 +1,164 @@
+// The brackwater_dat module's JavaScript API. Ids, sizes and offsets are
+// unsigned 32-bit integers, as numbers: one outside 0..0xFFFFFFFF throws
+// RangeError, one that is not an integer TypeError.
+
+/** A failure of the reader: `message` is one line for people. */
+export declare class DatError extends Error {
+  constructor(message: string, debugText?: string, notFound?: boolean);
+  /** The library's full form of the error. */
+  readonly debugText: string | undefined;
+  /** Whether an id is not in the archive. */
+  readonly notFound: boolean;
+}
+
+/** The archive header, as read. */
+export interface DatHeader {
+  magic: number;
+  blockSize: number;
+  fileSize: number;
+  dataset: number;
+  subset: number;
+  freeHead: number;
+  freeTail: number;
+  freeCount: number;
+  rootOffset: number;
+  newLru: number;
+  oldLru: number;
+  useLru: number;
+  masterMapId: number;
+  engineVersion: number;
+  gameVersion: number;
+  versionString: Uint8Array;
+  versionMinor: number;
+}
+
+/** One file of the directory. */
+export interface DatFileEntry {
+  id: number;
+  /** The id's high byte: 0x20 sound tables, 0x0A waves. */
+  type: number;
+  bitFlags: number;
+  compressed: boolean;
+  offset: number;
+  size: number;
+  timestamp: number;
+  version: number;
+}
+
+export interface SoundEntry {
+  waveDid: number;
+  priority: number;
+  probability: number;
+  volume: number;
+}
+
+export interface SoundData {
+  entries: SoundEntry[];
+  unknown: number;
+}
+
+/** A decoded sound table (file type 0x20). */
+export declare class SoundTable {
+  private constructor();
+  /** Decodes a whole sound-table payload; DatError when it ends inside a field. */
+  static unpack(bytes: Uint8Array): SoundTable;
+  readonly id: number;
+  readonly hashKey: number;
+  readonly hashCount: number;
+  readonly sounds: Map<number, SoundData>;
+  /** The wave of the kind's first entry, or null. */
+  resolveSound(kind: number): number | null;
+}
+
+/**
+ * Where an archive's bytes come from: `read` copies the bytes at `offset` into
+ * `target` and returns how many (fewer at the end, 0 past it), synchronously.
+ */
+export interface Source {
+  readonly length: number;
+  read(offset: number, target: Uint8Array): number;
+  /** Reads into each target in turn, as one read would; used where present. */
+  readv?(offset: number, targets: Uint8Array[]): number;
+  /** What a source has to say of how it reads (a server that sent the archive whole). */
+  readonly note?: string;
+}
+
+/** A file read through a file descriptor, in node. */
+export interface FileSource extends Source {
+  close(): void;
+}
+
+/** How a Blob or URL source reads: aligned chunks, a bounded cache, widening fetches. */
+export interface ChunkOptions {
+  /** Bytes a chunk, 64 KiB by default. */
+  chunkSize?: number;
+  /** Bytes cached at most, 64 MiB by default. */
+  cacheBytes?: number;
+  /** Bytes one fetch asks for at most, 4 MiB by default. */
+  maxFetch?: number;
+}
+
+export interface OpenOptions {
+  /** Read the directory's nodes as lookups need them, not all when opening. */
+  onDemand?: boolean;
+}
+
+/** An open archive. */
+export interface Archive {
+  readonly header: Readonly<DatHeader>;
+  readonly onDemand: boolean;
+  /** The number of files; on demand, the first call walks the whole directory. */
+  readonly size: number;
+  /** What in the header does not look like an archive's; [] when it looks right. */
+  headerProblems(): string[];
+  /** Every entry, sorted by id. */
+  entries(): DatFileEntry[];
+  /** The file's entry; DatError with notFound when absent. */
+  find(id: number): DatFileEntry;
+  has(id: number): boolean;
+  /** The file's contents, decompressed when its entry says so. */
+  getFile(id: number): Uint8Array;
+  /** getFile's bytes into `target`, at least their size; returns how many. */
+  readFileInto(id: number, target: Uint8Array): number;
+  /** Exactly `size` bytes of the block chain at `firstBlock`. */
+  readFileData(firstBlock: number, size: number): Uint8Array;
+  close(): void;
+}
+
+/** The module, loaded. */
+export interface BrackwaterDat {
+  readonly DatError: typeof DatError;
+  readonly SoundTable: typeof SoundTable;
+  /** Opens the archive a source holds; a Uint8Array is read in place. */
+  openArchive(source: Uint8Array | Source, options?: OpenOptions): Archive;
+  /** Node only. */
+  fileSource(path: string | URL): FileSource;
+  /** In a worker only. */
+  blobSource(blob: Blob, options?: ChunkOptions): Source;
+  /** In a worker only: range requests. */
+  httpSource(url: string | URL, options?: ChunkOptions): Source;
+  decompressLrs(bytes: Uint8Array): Uint8Array;
+  /** The module's memory, in bytes. */
+  readonly memoryBytes: number;
+}
+
+/** Loads the module: brackwater_dat.wasm beside this file, or the given bytes or URL. */
+export declare function load(bytesOrUrl?: ArrayBuffer | ArrayBufferView | string | URL): Promise<BrackwaterDat>;
+
+/** An archive open in a worker: every call returns a promise. */
+export interface RemoteArchive {
+  readonly header: Readonly<DatHeader>;
+  readonly onDemand: boolean;
+  readonly headerProblems: string[];
+  readonly note: string | null;
+  size(): Promise<number>;
+  has(id: number): Promise<boolean>;
+  find(id: number): Promise<DatFileEntry>;
+  entries(): Promise<DatFileEntry[]>;
+  getFile(id: number): Promise<Uint8Array>;
+  readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
+  close(): Promise<void>;
+}
+
+/** Opens a File or Blob, a URL, or bytes (copied) in a dedicated worker. */
+export declare function openInWorker(input: Blob | string | URL | Uint8Array, options?: OpenOptions): Promise<RemoteArchive>;

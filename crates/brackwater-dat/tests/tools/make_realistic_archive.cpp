@@ -1,0 +1,22 @@
+// Writes an archive of realistic files and the synthetic retail archive's
+// two sound tables, for the browser client's tests at full size:
+//
+//   make_realistic_archive FILES OUT
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "support/realistic_archives.hpp"
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: " << argv[0] << " FILES OUT\n";
+    return 2;
+  }
+  const auto files = static_cast<std::uint32_t>(std::stoul(argv[1]));
+  const brackwater_dat::Bytes image = brackwater_dat::test_support::realistic_image(files, false, true);
+  std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  return out ? 0 : 1;
+}
