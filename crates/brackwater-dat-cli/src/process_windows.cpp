@@ -38,7 +38,8 @@ constexpr std::size_t kLargestWrite = std::size_t{1} << 30;
 }  // namespace
 
 std::vector<std::string> start_process(int, char**) {
-  // The C runtime's streams too, for anything that writes through them.
+  // Binary too for what writes through the C runtime (help, version), so
+  // that its lines end in \n as everything else's do.
   ::_setmode(_fileno(stdout), _O_BINARY);
   ::_setmode(_fileno(stderr), _O_BINARY);
   int count = 0;

@@ -213,6 +213,18 @@ TEST_F(ToolTest, InfoAndLsWarnOfAHeaderThatIsNoArchives) {
 #endif
 }
 
+// A name outside the ANSI code page reaches the system whole (UTF-16 there on
+// Windows) and shows in UTF-8.
+TEST_F(ToolTest, ANameOutsideTheAnsiCodePageIsReadAndShownInUtf8) {
+  const std::filesystem::path archive = dir_.path() / u8"\u0434\u0430\u0442-\u2603.dat";
+  write_bytes(archive, small_archive().builder.image());
+  const std::u8string name = archive.u8string();
+  const std::string text(name.begin(), name.end());
+  const auto run = run_tool({"info", text});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(run.out.starts_with("path: " + text + "\nlength: ")) << run.out;
+}
+
 // A name with a line break cannot pass for two lines of output.
 TEST_F(ToolTest, PathsWithControlCharactersAreQuoted) {
 #ifdef _WIN32
