@@ -133,4 +133,4 @@ def main(path, python_path, javascript_path, page_path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(*sys.argv[1:])

@@ -18,13 +18,17 @@ struct ChainLayout {
     std::uint32_t to;
   };
   // The first block of the chain that another file's chain visits too, and
-  // the lowest such other file (by position in the entries).
+  // that other file (by position in the entries).
   struct Shared {
     std::uint32_t block;
     std::size_t other;
   };
   std::optional<Loop> loop;
   std::optional<Shared> shared;
+  // Whether the walk stopped at a block walked before, its own or another
+  // file's: reading such a file would read those blocks again, as often as
+  // its size asks.
+  bool stopped = false;
 
   bool faulty() const noexcept { return loop || shared; }
   // Each fault for people, given the entries that `other` counts in.
@@ -33,11 +37,13 @@ struct ChainLayout {
 };
 
 // The layout of each file's chain, by position in `entries` (sorted by id),
-// walking each chain's links once and no further than its first revisit, on
-// `threads` threads. Costs one link read per block a chain visits, and
-// memory for each block once. A chain whose links cannot be read is laid out
-// up to where they fail; reading the file says why.
+// reading the links of every block of the archive's chains once: linear in
+// the blocks, whatever the files do to one another, with memory for each
+// block once. A chain that meets another file's blocks is walked no further,
+// so a file whose chain shares blocks with several is told of the first. A
+// chain whose links cannot be read is laid out up to where they fail;
+// reading the file says why.
 std::vector<ChainLayout> chain_layouts(const DatDatabase& db,
-                                       const std::vector<DatFileEntry>& entries, unsigned threads);
+                                       const std::vector<DatFileEntry>& entries);
 
 }  // namespace brackwater_dat::cli

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <map>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -66,8 +67,8 @@ void report_failures(const Failures& failures) {
 // archive is damaged or built so that a small file extracts to a great many
 // bytes. By position in `entries`, of the archive's `all` entries.
 Failures refusals(const DatDatabase& db, const std::vector<DatFileEntry>& all,
-                  const std::vector<DatFileEntry>& entries, unsigned threads) {
-  const std::vector<ChainLayout> layouts = chain_layouts(db, all, threads);
+                  const std::vector<DatFileEntry>& entries) {
+  const std::vector<ChainLayout> layouts = chain_layouts(db, all);
   Failures refused(entries.size());
   for (std::size_t i = 0, at = 0; i < entries.size(); ++i) {
     while (all[at].id != entries[i].id) ++at;
@@ -83,27 +84,28 @@ Failures refusals(const DatDatabase& db, const std::vector<DatFileEntry>& all,
 }
 
 // The file's bytes (stored or as get_file gives them) in a buffer each thread
-// keeps from file to file, valid until its next file.
+// keeps from file to file, valid until its next file. The buffer grows only
+// once a read has found the size sound, and a growth that cannot be had is
+// an error, not the end of the process.
 Result<ByteView> read_into_buffer(const DatDatabase& db, const DatFileEntry& entry, bool raw) {
   thread_local Bytes buffer;
-  // A size no archive can hold is refused before the buffer grows for it.
-  const Result<std::uint32_t> size =
-      !raw ? db.file_size(entry.id)
-      : entry.size <= db.length()
-          ? Result<std::uint32_t>(entry.size)
-          : std::unexpected(db.read_file_data(entry.offset, entry.size).error());
-  if (!size) return std::unexpected(size.error());
-  if (buffer.size() < *size) buffer.resize(*size);
-  const std::span<std::uint8_t> out = std::span(buffer).first(*size);
+  const auto room = [](std::size_t size) -> Result<std::span<std::uint8_t>> {
+    try {
+      if (buffer.size() < size) buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+      return std::unexpected(io_failure(IoError::out_of_memory(size)));
+    }
+    return std::span(buffer).first(size);
+  };
   if (raw) {
-    if (auto read = db.read_file_data(entry.offset, out); !read) {
+    if (auto read = db.read_file_data(entry.offset, entry.size, room); !read) {
       return std::unexpected(read.error());
     }
-    return ByteView(out);
+    return ByteView(buffer.data(), entry.size);
   }
-  auto written = db.read_file(entry.id, out);
+  auto written = db.read_file(entry.id, room);
   if (!written) return std::unexpected(written.error());
-  return ByteView(out.first(*written));
+  return ByteView(buffer.data(), *written);
 }
 
 }  // namespace
@@ -122,8 +124,8 @@ ExitStatus run_extract(const ExtractOptions& options) {
   const Interruption interruption;
   // Why each file (by position) was not stored: refused at the start, or
   // failed as it was written; none when written or when its type folder failed.
-  Failures failures = options.allow_shared ? Failures(entries.size())
-                                           : refusals(*db, *all, entries, options.threads);
+  Failures failures =
+      options.allow_shared ? Failures(entries.size()) : refusals(*db, *all, entries);
   const TypeFolders folders = type_folders(*root, entries, failures);
 
   std::uint64_t total_bytes = 0;

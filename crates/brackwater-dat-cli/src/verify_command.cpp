@@ -74,13 +74,14 @@ ExitStatus run_verify(const VerifyOptions& options) {
     out += "header: " + detail + "\n";
   }
 
-  // The links first: a chain that loops is not read, which would repeat its
-  // loop for as long as its size lasts.
-  const std::vector<ChainLayout> layouts = chain_layouts(*db, entries, default_threads());
+  // The links first: a chain that comes back to a block walked before is
+  // not read, which would read those blocks again for as long as its size
+  // lasts.
+  const std::vector<ChainLayout> layouts = chain_layouts(*db, entries);
   Progress progress("verify", entries.size(), total_bytes, progress_shown(options.progress));
   std::vector<FileCheck> checks(entries.size());
   for_each_index(entries.size(), default_threads(), [&](std::size_t i) {
-    if (!layouts[i].loop) checks[i] = check_file(*db, entries[i]);
+    if (!layouts[i].stopped) checks[i] = check_file(*db, entries[i]);
     progress.advance(entries[i].size);
   });
   progress.finish();

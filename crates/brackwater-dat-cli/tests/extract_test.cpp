@@ -215,8 +215,17 @@ TEST_P(InterruptedExtract, StopsCleanlyLeavingOnlyWholeFiles) {
       write_image(test_support::looping_files_archive(kFiles, kLength), "big.dat");
   const std::string folder = path("out");
   RunningTool tool({"extract", archive, folder, "--allow-shared", "--threads", "2"}, dir_.path());
+  // Once one file is whole (its temporary renamed), so that the sizes below
+  // have one to agree with.
+  const auto one_whole = [&] {
+    if (!fs::exists(folder + "/01")) return false;
+    for (const auto& file : fs::directory_iterator(folder + "/01")) {
+      if (!file.path().filename().string().starts_with(".")) return true;
+    }
+    return false;
+  };
   const auto started = std::chrono::steady_clock::now();
-  while (!fs::exists(folder + "/01") || fs::is_empty(folder + "/01")) {
+  while (!one_whole()) {
     ASSERT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

@@ -203,14 +203,12 @@ class PyDatabase {
     const std::uint32_t block = to_u32(first_block, "first_block");
     const std::uint32_t count = to_u32(size, "size");
     // More than the archive holds is refused before anything is allocated.
-    if (count > db_.length()) return to_bytes(value_or_raise(db_.read_file_data(block, count)));
-    FreshBytes bytes(count);
-    auto read = [&] {
-      py::gil_scoped_release released;
-      return db_.read_file_data(block, bytes.span());
-    }();
+    std::optional<FreshBytes> bytes;
+    auto read = db_.read_file_data(block, count, [&](std::size_t size) {
+      return Result<std::span<std::uint8_t>>(bytes.emplace(size).span());
+    });
     if (!read) raise(read.error());
-    return bytes.take(count);
+    return bytes->take(count);
   }
 
  private:

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #define BW_EXPORT(name) extern "C" __attribute__((export_name(#name)))
@@ -52,25 +53,40 @@ bool can_allocate(std::size_t bytes) {
   return true;
 }
 
-// A fresh allocation of `size` bytes that `fill` writes, returning how many;
-// that count in *length. Null, with the error remembered, when memory ran out
-// or `fill` failed.
-template <class Fill>
-std::uint8_t* read_out(std::size_t size, std::uint32_t* length, Fill&& fill) {
-  auto* out = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1)));
-  if (out == nullptr) {
-    remember(io_failure(IoError::out_of_memory(size)));
-    return nullptr;
+// The fresh allocation a read fills, made once the read knows its size (at
+// most `capacity` bytes: the read refuses a smaller buffer than it needs,
+// naming both sizes) and handed to the caller, or freed.
+class Allocation {
+ public:
+  explicit Allocation(std::size_t capacity = SIZE_MAX) noexcept : capacity_(capacity) {}
+  ~Allocation() { std::free(data_); }
+  Allocation(const Allocation&) = delete;
+  Allocation& operator=(const Allocation&) = delete;
+
+  DatDatabase::BufferFor maker() {
+    return [this](std::size_t size) -> Result<std::span<std::uint8_t>> {
+      const std::size_t room = std::min(size, capacity_);
+      data_ = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(room, 1)));
+      if (data_ == nullptr) return std::unexpected(io_failure(IoError::out_of_memory(room)));
+      return std::span(data_, room);
+    };
   }
-  const Result<std::size_t> written = fill(std::span(out, size));
-  if (!written) {
-    std::free(out);
-    remember(written.error());
-    return nullptr;
+  // The bytes, `written` of them in *length; or null with the error
+  // remembered.
+  template <class T>
+  std::uint8_t* hand_over(const Result<T>& written, std::size_t count, std::uint32_t* length) {
+    if (!written) {
+      remember(written.error());
+      return nullptr;
+    }
+    *length = static_cast<std::uint32_t>(count);
+    return std::exchange(data_, nullptr);
   }
-  *length = static_cast<std::uint32_t>(*written);
-  return out;
-}
+
+ private:
+  std::size_t capacity_;
+  std::uint8_t* data_ = nullptr;
+};
 
 // An entry as JavaScript reads it: the six fields, and its type and whether
 // it is compressed as the library says.
@@ -329,47 +345,25 @@ BW_EXPORT(bw_size) double bw_size(Archive* archive) {
 BW_EXPORT(bw_read_file)
 std::uint8_t* bw_read_file(const Archive* archive, std::uint32_t id, std::uint32_t capacity,
                            std::uint32_t* length) {
-  std::uint8_t* out = nullptr;
-  const auto written =
-      archive->db.read_file(id, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
-        const std::size_t room = std::min<std::size_t>(size, capacity);
-        out = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(room, 1)));
-        if (out == nullptr) return std::unexpected(io_failure(IoError::out_of_memory(room)));
-        return std::span(out, room);
-      });
-  if (!written) {
-    std::free(out);
-    remember(written.error());
-    return nullptr;
-  }
-  *length = static_cast<std::uint32_t>(*written);
-  return out;
+  Allocation out(capacity);
+  const auto written = archive->db.read_file(id, out.maker());
+  return out.hand_over(written, written ? *written : 0, length);
 }
 
 BW_EXPORT(bw_read_file_data)
 std::uint8_t* bw_read_file_data(const Archive* archive, std::uint32_t first_block,
                                 std::uint32_t size, std::uint32_t* length) {
-  // More than the archive holds is refused before anything is allocated.
-  if (size > archive->db.length()) {
-    remember(archive->db.read_file_data(first_block, size).error());
-    return nullptr;
-  }
-  return read_out(size, length, [&](std::span<std::uint8_t> out) -> Result<std::size_t> {
-    if (auto read = archive->db.read_file_data(first_block, out); !read) {
-      return std::unexpected(read.error());
-    }
-    return out.size();
-  });
+  Allocation out;
+  return out.hand_over(archive->db.read_file_data(first_block, size, out.maker()), size, length);
 }
 
 BW_EXPORT(bw_decompress_lrs)
 std::uint8_t* bw_decompress_lrs(const std::uint8_t* input, std::uint32_t size,
                                 std::uint32_t* length) {
   const ByteView stream(input, size);
-  return read_out(utils::lrs_output_bound(stream), length,
-                  [&](std::span<std::uint8_t> out) -> Result<std::size_t> {
-                    return utils::decompress_lrs_into(stream, out);
-                  });
+  Allocation out;
+  const auto room = out.maker()(utils::lrs_output_bound(stream));
+  return out.hand_over(room, room ? utils::decompress_lrs_into(stream, *room) : 0, length);
 }
 
 BW_EXPORT(bw_sound_unpack) Table* bw_sound_unpack(const std::uint8_t* input, std::uint32_t size) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <expected>
 #include <new>
+#include <vector>
 
 #include "brackwater_dat/bytes.hpp"
 #include "errors.hpp"
@@ -37,6 +39,16 @@ std::expected<void, IoError> guarded(std::size_t bytes, Grow&& grow) noexcept {
 
 inline std::expected<void, IoError> resize(Bytes& bytes, std::size_t size) noexcept {
   return guarded(size, [&] { bytes.resize(size); });
+}
+
+// Makes room in `items` for `more` items, doubling its storage where it is
+// full, so that appending them then allocates nothing: the growth is the
+// stated allocation, which fails as OutOfMemory with exceptions or without.
+template <class T>
+std::expected<void, IoError> reserve_for(std::vector<T>& items, std::size_t more) noexcept {
+  if (items.capacity() - items.size() >= more) return {};
+  const std::size_t capacity = std::max(2 * items.capacity(), items.size() + more);
+  return guarded(capacity * sizeof(T), [&] { items.reserve(capacity); });
 }
 
 }  // namespace brackwater_dat::allocation

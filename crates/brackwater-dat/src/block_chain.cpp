@@ -20,9 +20,10 @@ std::expected<bool, IoError> read_on(const ChainBlock&) noexcept { return true; 
 // Visits that keep the blocks in `visited`.
 auto kept_in(std::vector<ChainBlock>& visited) noexcept {
   return [&visited](const ChainBlock& block) -> std::expected<bool, IoError> {
-    if (auto pushed = allocation::guarded(0, [&] { visited.push_back(block); }); !pushed) {
+    if (auto pushed = allocation::reserve_for(visited, 1); !pushed) {
       return std::unexpected(std::move(pushed.error()));
     }
+    visited.push_back(block);
     return true;
   };
 }
@@ -189,7 +190,7 @@ Result<bool> BlockChain::read(std::uint32_t first_block, std::span<std::uint8_t>
   // A chain could deliver more (one that revisits or overlaps its blocks, or
   // whose last block lies early so the read runs on over the blocks after
   // it); such reads are refused too.
-  if (out.size() > length_) return io_error(unexpected_eof());
+  if (out.size() > length_ || out.size() > 0xFFFFFFFF) return io_error(unexpected_eof());
   PayloadSteps steps(*this, out);
   const auto size = static_cast<std::uint32_t>(out.size());
   return visited ? walk(first_block, size, steps, kept_in(*visited))

@@ -26,6 +26,20 @@ Result<DatHeader> read_header(const Source& source) {
   return *header;
 }
 
+// The buffer `buffer(size)` gives, refused when smaller than `size`, naming
+// both sizes and what the bytes are: `what` followed by `id`.
+template <class Buffer>
+Result<std::span<std::uint8_t>> buffer_holding(Buffer& buffer, std::size_t size, const char* what,
+                                               std::uint32_t id) {
+  Result<std::span<std::uint8_t>> out = buffer(size);
+  if (out && out->size() < size) {
+    return std::unexpected(DatError{DatError::Other{"a buffer of " + std::to_string(out->size()) +
+                                                    " bytes cannot hold " + what + hex_id(id) +
+                                                    "'s " + std::to_string(size) + " bytes"}});
+  }
+  return out;
+}
+
 }  // namespace
 
 DatDatabase::DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length,
@@ -144,6 +158,14 @@ Result<void> DatDatabase::read_file_data(std::uint32_t first_block,
   return {};
 }
 
+Result<void> DatDatabase::read_file_data(std::uint32_t first_block, std::uint32_t size,
+                                         const BufferFor& buffer) const {
+  if (size > length_) return io_error(unexpected_eof());
+  const auto out = buffer_holding(buffer, size, "the chain at ", first_block);
+  if (!out) return std::unexpected(out.error());
+  return read_file_data(first_block, out->first(size));
+}
+
 Result<Bytes> DatDatabase::read_stored(std::uint32_t id) const {
   const auto entry = find(id);
   if (!entry) return std::unexpected(entry.error());
@@ -162,14 +184,8 @@ Result<std::size_t> DatDatabase::read_entry(const DatFileEntry& entry, Buffer&& 
   // No file holds more than the archive: a larger size is refused before a
   // buffer is asked for it, as a chain read refuses it.
   if (entry.size > length_) return io_error(unexpected_eof());
-  const auto buffer_for = [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
-    Result<std::span<std::uint8_t>> out = buffer(size);
-    if (out && out->size() < size) {
-      return std::unexpected(DatError{DatError::Other{
-          "a buffer of " + std::to_string(out->size()) + " bytes cannot hold file " +
-          hex_id(entry.id) + "'s " + std::to_string(size) + " bytes"}});
-    }
-    return out;
+  const auto buffer_for = [&](std::size_t size) {
+    return buffer_holding(buffer, size, "file ", entry.id);
   };
   if (!is_compressed(entry)) {
     const auto out = buffer_for(entry.size);
@@ -228,14 +244,8 @@ Result<std::size_t> DatDatabase::read_file(std::uint32_t id, const BufferFor& bu
 Result<std::size_t> DatDatabase::read_file(std::uint32_t id, std::span<std::uint8_t> out) const {
   const auto entry = find(id);
   if (!entry) return std::unexpected(entry.error());
-  return read_entry(*entry, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
-    if (out.size() < size) {
-      return std::unexpected(DatError{DatError::Other{"a buffer of " + std::to_string(out.size()) +
-                                                      " bytes cannot hold file " + hex_id(id) +
-                                                      "'s " + std::to_string(size) + " bytes"}});
-    }
-    return out;
-  });
+  // read_entry refuses a buffer smaller than the file, naming both sizes.
+  return read_entry(*entry, [&](std::size_t) -> Result<std::span<std::uint8_t>> { return out; });
 }
 
 }  // namespace brackwater_dat

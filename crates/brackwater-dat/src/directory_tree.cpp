@@ -100,15 +100,12 @@ Result<void> DirectoryTree::walk(Visit&& visit) const {
     if (auto seen = visit(at.offset, node, at.bounds, at.depth); !seen) return seen;
     if (node.children[0] == 0) continue;
     // Children 0..n, pushed last first so that they are read in order.
+    if (auto room = allocation::reserve_for(pending, node.count + 1); !room) {
+      return io_error(room.error());
+    }
     for (std::uint32_t j = node.count + 1; j-- > 0;) {
       const std::uint32_t child = node.children[j];
-      if (child == 0) continue;
-      if (auto added = remember([&] {
-            pending.push_back({child, child_bounds(node, at.bounds, j), at.depth + 1});
-          });
-          !added) {
-        return added;
-      }
+      if (child != 0) pending.push_back({child, child_bounds(node, at.bounds, j), at.depth + 1});
     }
   }
   return {};
@@ -119,10 +116,9 @@ Result<void> DirectoryTree::walk(Visit&& visit) const {
 Result<Directory> DirectoryTree::load() const {
   std::vector<DatFileEntry> found;
   auto walked = walk([&](std::uint32_t, const Node& node, Bounds, std::uint32_t) -> Result<void> {
-    auto added = allocation::guarded(0, [&] {
-      found.insert(found.end(), node.entries.begin(), node.entries.begin() + node.count);
-    });
-    if (!added) return io_error(added.error());
+    if (auto room = allocation::reserve_for(found, node.count); !room)
+      return io_error(room.error());
+    found.insert(found.end(), node.entries.begin(), node.entries.begin() + node.count);
     return {};
   });
   if (!walked) return std::unexpected(std::move(walked.error()));
@@ -141,8 +137,8 @@ Result<std::vector<DirectoryOrderProblem>> DirectoryTree::order_problems() const
     auto problem =
         depth == kMaxDirectoryDepth ? std::optional(too_deep()) : order_problem(node, bounds);
     if (!problem) return {};
-    auto added = allocation::guarded(0, [&] { problems.push_back({offset, std::move(*problem)}); });
-    if (!added) return io_error(added.error());
+    if (auto room = allocation::reserve_for(problems, 1); !room) return io_error(room.error());
+    problems.push_back({offset, std::move(*problem)});
     return {};
   });
   if (!walked) return std::unexpected(std::move(walked.error()));

@@ -80,6 +80,12 @@ class DatDatabase {
   Result<Bytes> read_file_data(std::uint32_t first_block, std::uint32_t size) const;
   // The same into `out`: exactly out.size() bytes.
   Result<void> read_file_data(std::uint32_t first_block, std::span<std::uint8_t> out) const;
+  // The same into the buffer `buffer(size)` gives (at least `size` bytes, or
+  // the error the read then returns), asked for only once the size has been
+  // found no larger than the archive.
+  using BufferFor = std::function<Result<std::span<std::uint8_t>>(std::size_t size)>;
+  Result<void> read_file_data(std::uint32_t first_block, std::uint32_t size,
+                              const BufferFor& buffer) const;
 
   // The file's contents, decompressed when its entry says so.
   Result<Bytes> get_file(std::uint32_t id) const;
@@ -96,7 +102,6 @@ class DatDatabase {
   // the error the read then returns; fewer than `size` bytes is refused as
   // above): for callers that make their own objects to read into, as the
   // language bindings do, in one read where file_size and read_file take two.
-  using BufferFor = std::function<Result<std::span<std::uint8_t>>(std::size_t size)>;
   Result<std::size_t> read_file(std::uint32_t id, const BufferFor& buffer) const;
   // The file's bytes as stored, not decompressed.
   Result<Bytes> read_stored(std::uint32_t id) const;

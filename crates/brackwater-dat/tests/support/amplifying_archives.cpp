@@ -25,6 +25,27 @@ Bytes looping_files_archive(std::uint32_t files, std::uint32_t length, std::uint
   return builder.image();
 }
 
+Bytes shared_chain_archive(std::uint32_t files, std::uint32_t length) {
+  constexpr std::uint32_t kBlockSize = 1024;
+  ArchiveBuilder builder(kBlockSize);
+  // The directory goes first, so that the chain can take the rest.
+  std::vector<DatFileEntry> entries;
+  const std::uint32_t first = ArchiveBuilder::kFirstBlock + (files / 40 + 4) * 2 * kBlockSize;
+  const std::uint32_t blocks = (length - first) / kBlockSize;
+  for (std::uint32_t i = 0; i < files; ++i) {
+    entries.push_back({0, 0x01000000 + i, first, blocks * (kBlockSize - 4), 0, 1});
+  }
+  builder.header().root_offset = builder.store_tree(entries);
+  if (builder.size() > first) throw std::invalid_argument("the directory does not fit");
+  for (std::uint32_t k = 0; k < blocks; ++k) {
+    const std::uint32_t block = first + k * kBlockSize;
+    builder.put_u32(block, k + 1 < blocks ? block + kBlockSize : 0);
+  }
+  builder.put_bytes(first + blocks * kBlockSize - 1, Bytes{0});
+  builder.header().file_size = static_cast<std::uint32_t>(builder.size());
+  return builder.image();
+}
+
 Bytes clean_archive(std::uint32_t files) {
   ArchiveBuilder builder(1024);
   std::vector<DatFileEntry> entries;

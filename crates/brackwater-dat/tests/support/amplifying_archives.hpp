@@ -13,6 +13,11 @@ namespace brackwater_dat::test_support {
 Bytes looping_files_archive(std::uint32_t files, std::uint32_t length,
                             std::uint32_t block_size = 1024);
 
+// `files` files whose chains all start at the first block of one chain that
+// runs through the archive's `length` bytes, each as long as that chain:
+// every file but the first is the first again.
+Bytes shared_chain_archive(std::uint32_t files, std::uint32_t length);
+
 // `files` files of 100 bytes to a few KiB on chains of their own, a third of
 // them compressed, in blocks of 1024 bytes.
 Bytes clean_archive(std::uint32_t files);
