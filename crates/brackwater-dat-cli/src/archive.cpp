@@ -3,12 +3,13 @@
 #include <algorithm>
 
 #include "output.hpp"
+#include "process.hpp"
 #include "text_format.hpp"
 
 namespace brackwater_dat::cli {
 
 std::optional<DatDatabase> open_archive(const std::string& path, DirectoryLoading loading) {
-  auto db = DatDatabase::open(path, loading);
+  auto db = DatDatabase::open(path_of(path), loading);
   if (!db) {
     report_error(display_text(db.error()));
     return std::nullopt;

@@ -1,13 +1,12 @@
 #include "cat_command.hpp"
 
-#include <unistd.h>
-
 #include "archive.hpp"
+#include "process.hpp"
 
 namespace brackwater_dat::cli {
 
 ExitStatus run_cat(const CatOptions& options) {
-  if (!options.force && ::isatty(STDOUT_FILENO) == 1) {
+  if (!options.force && is_terminal(Stream::Out)) {
     report_error(
         "refusing to write binary data to a terminal; use --force, or redirect the output");
     return ExitStatus::Failure;

@@ -161,6 +161,8 @@ ExitStatus run_command_line(int argc, char** argv) {
   app.set_version_flag("--version", "brackwater-dat " + std::string(version()),
                        "show the version and exit");
   app.require_subcommand(1);
+  // The same syntax everywhere: on Windows, CLI11 would take /x for an option.
+  app.allow_windows_style_options(false);
 
   InfoOptions info;
   auto* info_command = app.add_subcommand(

@@ -7,7 +7,9 @@ namespace brackwater_dat::cli {
 // While one lives, SIGINT and SIGTERM do not end the process: they ask the
 // command to stop, so that it can take back the files it has half written
 // and say what it did. The command then exits as an interrupted program
-// does, 128 and the signal's number.
+// does, 128 and the signal's number. On Windows, Ctrl+C and Ctrl+Break stand
+// for SIGINT, a closing console for SIGTERM. One implementation per
+// platform: interruption_posix.cpp, interruption_windows.cpp.
 class Interruption {
  public:
   Interruption();

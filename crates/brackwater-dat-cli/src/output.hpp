@@ -10,10 +10,6 @@ enum class ExitStatus : int {
   Failure = 2,   // a usage error, or the archive or a needed file could not be read
 };
 
-// Writes all of `data` to `fd`, continuing short and interrupted writes.
-// Returns 0, or the errno of the write that failed.
-int write_all(int fd, std::string_view data);
-
 // One line on standard error: "brackwater-dat: error: " and the message.
 void report_error(std::string_view message);
 
@@ -23,7 +19,7 @@ void report_warning(std::string_view message);
 
 // Writes a finished command's standard output whole and passes its status on;
 // an output that cannot be written is reported and fails the command, except
-// a closed pipe, which ends the process quietly by SIGPIPE.
+// a closed pipe, which ends the process quietly (end_for_closed_pipe).
 ExitStatus deliver(std::string_view out, ExitStatus status);
 
 }  // namespace brackwater_dat::cli

@@ -3,28 +3,25 @@
 #include <brackwater_dat/bytes.hpp>
 #include <cstdint>
 #include <expected>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "folder.hpp"
+
 namespace brackwater_dat::cli {
 
 // A folder that extracted files go into, held open so that every name is
-// taken relative to it: a symbolic link inside it is never followed.
+// taken in it: a symbolic link (on Windows, any reparse point) inside it is
+// never followed.
 class OutputFolder {
  public:
   // Opens `path`, making it (and its parents) when missing. The path as given
   // may itself lead through symbolic links: the person named it.
-  static std::expected<OutputFolder, std::string> open(const std::filesystem::path& path);
+  static std::expected<OutputFolder, std::string> open(const std::string& path);
 
-  OutputFolder(OutputFolder&& other) noexcept;
-  OutputFolder& operator=(OutputFolder&&) = delete;
-  OutputFolder(const OutputFolder&) = delete;
-  ~OutputFolder();
-
-  // The folder `name` directly inside this one, made when missing; a symbolic
-  // link or anything but a folder there is refused.
+  // The folder `name` directly inside this one, made when missing; a link or
+  // anything but a folder there is refused.
   std::expected<OutputFolder, std::string> subfolder(std::string_view name) const;
 
   // What a file is to hold (valid until the file is written), or the
@@ -43,13 +40,15 @@ class OutputFolder {
   // temporary name in this folder, then renamed into place, so that the final
   // name never holds a partial file; an interruption (see Interruption) takes
   // the temporary file back. Unless `replace`, a name already taken (a
-  // symbolic link included) is refused before the contents are asked for.
+  // symbolic link included) is refused before the contents are asked for;
+  // on Windows a reparse point is refused even then.
   // Returns the bytes written.
   std::expected<std::uint64_t, WriteError> write_file(std::string_view name, bool replace,
                                                       const Contents& contents) const;
 
  private:
-  OutputFolder(int fd, std::string path) noexcept : fd_(fd), path_(std::move(path)) {}
+  OutputFolder(Folder folder, std::string path) noexcept
+      : folder_(std::move(folder)), path_(std::move(path)) {}
 
   std::string child_path(std::string_view name) const;
   std::string shown_child(std::string_view name) const;  // as messages show it
@@ -57,8 +56,8 @@ class OutputFolder {
   std::expected<void, WriteError> publish(const std::string& temporary, const std::string& name,
                                           bool replace) const;
 
-  int fd_;
-  std::string path_;
+  Folder folder_;
+  std::string path_;  // as messages show it
 };
 
 }  // namespace brackwater_dat::cli

@@ -1,11 +1,9 @@
 #include "progress.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
-#include "output.hpp"
+#include "process.hpp"
 
 namespace brackwater_dat::cli {
 namespace {
@@ -31,7 +29,7 @@ std::string duration_text(double seconds) {
 }  // namespace
 
 bool progress_shown(std::optional<bool> choice) {
-  return choice.value_or(::isatty(STDERR_FILENO) == 1);
+  return choice.value_or(is_terminal(Stream::Err));
 }
 
 Progress::Progress(std::string verb, std::uint64_t files, std::uint64_t bytes, bool shown,
@@ -63,7 +61,7 @@ void Progress::finish() {
   stop();
   if (!shown_) return;
   draw();
-  write_all(STDERR_FILENO, "\n");
+  (void)write_all(Stream::Err, "\n");
 }
 
 void Progress::stop() {
@@ -95,7 +93,7 @@ void Progress::draw() {
   // Spaces cover what a longer earlier line left behind.
   if (drawn_length_ > length) line.append(drawn_length_ - length, ' ');
   drawn_length_ = length;
-  write_all(STDERR_FILENO, "\r" + line);
+  (void)write_all(Stream::Err, "\r" + line);
 }
 
 }  // namespace brackwater_dat::cli

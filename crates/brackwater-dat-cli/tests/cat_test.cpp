@@ -50,6 +50,7 @@ TEST_F(Cat, AnIdNotInTheArchiveFailsWithNoOutput) {
 }
 
 TEST_F(Cat, RefusesToWriteToATerminalUnlessForced) {
+  SKIP_WITHOUT_TERMINAL();
   const auto refused = run_tool_in_terminal({"cat", archive_, "0x01000002"});
   EXPECT_EQ(refused.out,
             "brackwater-dat: error: refusing to write binary data to a terminal; use --force, or "

@@ -6,19 +6,20 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "install failed (${status}): ${err}")
 endif()
 
-set(program "${WORK_DIR}/prefix/bin/brackwater-dat")
-execute_process(COMMAND "${program}" --version RESULT_VARIABLE status OUTPUT_VARIABLE out)
+# -DEMULATOR runs a cross-built program (Wine), -DSUFFIX is .exe on Windows.
+set(program ${EMULATOR} "${WORK_DIR}/prefix/bin/brackwater-dat${SUFFIX}")
+execute_process(COMMAND ${program} --version RESULT_VARIABLE status OUTPUT_VARIABLE out)
 if(NOT status EQUAL 0 OR NOT out STREQUAL "brackwater-dat ${EXPECTED_VERSION}\n")
   message(FATAL_ERROR "${program} --version exited ${status} and printed '${out}'")
 endif()
 
-execute_process(COMMAND "${program}" info "${WORK_DIR}/missing.dat"
+execute_process(COMMAND ${program} info "${WORK_DIR}/missing.dat"
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 2 OR NOT out STREQUAL "" OR NOT err MATCHES "^brackwater-dat: error: cannot open ")
   message(FATAL_ERROR "${program} info of a missing archive exited ${status}: '${out}' '${err}'")
 endif()
 
-execute_process(COMMAND "${program}" resolve "${RETAIL_ARCHIVE}" 0x20000001 0x58 0x5B 0x46
+execute_process(COMMAND ${program} resolve "${RETAIL_ARCHIVE}" 0x20000001 0x58 0x5B 0x46
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0 OR NOT out STREQUAL "0x58 0x0A000262\n0x5B 0x0A000274\n0x46 none\n")
   message(FATAL_ERROR "${program} resolve exited ${status}: '${out}' '${err}'")

@@ -1,11 +1,11 @@
 #include "tool_test.hpp"
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
+#include <brackwater_dat/error.hpp>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -20,10 +20,10 @@
 
 namespace brackwater_dat::cli_test {
 
+std::vector<std::string> tool_argv(const std::vector<std::string>& args);
+
 ProcessResult run_tool(const std::vector<std::string>& args, const ProcessOptions& options) {
-  std::vector<std::string> argv{BRACKWATER_DAT_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return test_support::run_process(argv, options);
+  return test_support::run_process(tool_argv(args), options);
 }
 
 ProcessResult run_tool_in_terminal(const std::vector<std::string>& args) {
@@ -50,46 +50,25 @@ std::string read_text(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::vector<std::string> tool_argv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{BRACKWATER_DAT_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
 RunningTool::RunningTool(const std::vector<std::string>& args, const std::filesystem::path& folder)
-    : out_(folder / "tool.out"), err_(folder / "tool.err"), started_(now_seconds()) {
-  std::vector<std::string> words{BRACKWATER_DAT_PATH};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
-    const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in = ::open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0) ::_exit(127);
-    ::dup2(in, 0), ::dup2(out, 1), ::dup2(err, 2);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-}
-
-RunningTool::~RunningTool() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-}
-
-void RunningTool::signal(int number) const { ::kill(pid_, number); }
+    : out_(folder / "tool.out"),
+      err_(folder / "tool.err"),
+      started_(now_seconds()),
+      process_(tool_argv(args), out_, err_) {}
 
 RunningTool::Ended RunningTool::wait() {
-  int status = 0;
-  rusage usage{};
-  while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  pid_ = -1;
+  const auto ended_process = process_.wait();
   Ended ended;
   ended.seconds = now_seconds() - started_;
-  ended.peak_rss_kib = usage.ru_maxrss;
-  if (WIFEXITED(status)) ended.result.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) ended.result.signal = WTERMSIG(status);
+  ended.peak_rss_kib = ended_process.peak_memory_kib;
+  ended.result.exit_code = ended_process.exit_code;
+  ended.result.signal = ended_process.signal;
   ended.result.out = read_text(out_);
   ended.result.err = read_text(err_);
   return ended;
@@ -99,6 +78,33 @@ std::string hex8(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", value);
   return text;
+}
+
+bool make_symbolic_link(const std::filesystem::path& target, const std::filesystem::path& link,
+                        bool folder) {
+#ifdef _WIN32
+  ::CreateSymbolicLinkW(
+      link.c_str(), target.c_str(),
+      (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+  const DWORD attributes = ::GetFileAttributesW(link.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+#else
+  std::error_code error;
+  if (folder) {
+    std::filesystem::create_directory_symlink(target, link, error);
+  } else {
+    std::filesystem::create_symlink(target, link, error);
+  }
+  return !error;
+#endif
+}
+
+std::string missing_file_text() {
+#ifdef _WIN32
+  return display_text(IoError::from_windows(ERROR_FILE_NOT_FOUND));
+#else
+  return display_text(IoError::from_os(ENOENT));
+#endif
 }
 
 std::string error_line(const std::string& message) {
@@ -119,7 +125,7 @@ void write_bytes(const std::filesystem::path& path, ByteView bytes) {
 std::vector<std::string> tree_of(const std::filesystem::path& root) {
   std::vector<std::string> paths;
   for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
-    std::string relative = item.path().lexically_relative(root).string();
+    std::string relative = item.path().lexically_relative(root).generic_string();
     if (item.is_directory() && !item.is_symlink()) relative += '/';
     paths.push_back(relative);
   }

@@ -21,6 +21,27 @@ using test_support::ProcessResult;
 // brackwater-dat with `args`.
 ProcessResult run_tool(const std::vector<std::string>& args, const ProcessOptions& options = {});
 
+// Why a test that needs a terminal is skipped on Windows.
+#ifdef _WIN32
+#define SKIP_WITHOUT_TERMINAL()                                                           \
+  GTEST_SKIP() << "Wine, which runs these tests, gives a child process no console whose " \
+                  "mode it can read: no test here can show the tool a terminal"
+#else
+#define SKIP_WITHOUT_TERMINAL()
+#endif
+
+// What the tool calls a link in its messages.
+#ifdef _WIN32
+inline const std::string kLinkName = "a reparse point (a symbolic link or a junction)";
+#else
+inline const std::string kLinkName = "a symbolic link";
+#endif
+
+// Makes `link` a symbolic link to `target`, a folder or a file; false where
+// the system makes none (Wine 8 takes CreateSymbolicLinkW and makes none).
+bool make_symbolic_link(const std::filesystem::path& target, const std::filesystem::path& link,
+                        bool folder);
+
 // brackwater-dat with `args` under a pseudo-terminal (through script(1)):
 // standard output and error both go to the terminal, whose text, with its
 // line ends as \r\n, is `out`.
@@ -32,11 +53,11 @@ ProcessResult run_tool_in_terminal(const std::vector<std::string>& args);
 class RunningTool {
  public:
   RunningTool(const std::vector<std::string>& args, const std::filesystem::path& folder);
-  ~RunningTool();
   RunningTool(const RunningTool&) = delete;
   RunningTool& operator=(const RunningTool&) = delete;
 
-  void signal(int number) const;
+  // Asks it to stop as SIGINT (Ctrl+C) or SIGTERM would.
+  void signal(int number) const { process_.stop(number); }
 
   struct Ended {
     ProcessResult result;
@@ -47,13 +68,17 @@ class RunningTool {
   Ended wait();
 
  private:
-  int pid_ = -1;
   std::filesystem::path out_, err_;
   double started_ = 0;
+  test_support::StartedProcess process_;
 };
 
 // 0x and eight upper-case hex digits, as the tool shows ids and offsets.
 std::string hex8(std::uint32_t value);
+
+// The system's words for a file that is not there, as the tool shows them:
+// "No such file or directory (os error 2)" on Linux.
+std::string missing_file_text();
 
 // The line the tool writes to standard error for a failure.
 std::string error_line(const std::string& message);

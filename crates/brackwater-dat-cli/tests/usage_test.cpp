@@ -1,6 +1,11 @@
 // The command line: help, version, and usage errors as one line and status 2.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
+#include <brackwater_dat/error.hpp>
 #include <ostream>
 
 #include "tool_test.hpp"
@@ -95,8 +100,7 @@ TEST_P(MissingArchive, FailsWithTheReasonAndStatusTwo) {
   for (auto& arg : args) arg = arg == "M" ? missing : arg == "OUT" ? path("out") : arg;
   const auto run = run_tool(args);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err,
-            error_line("cannot open " + missing + ": No such file or directory (os error 2)"));
+  EXPECT_EQ(run.err, error_line("cannot open " + missing + ": " + missing_file_text()));
   EXPECT_EQ(run.exit_code, 2);
 }
 
@@ -113,26 +117,73 @@ INSTANTIATE_TEST_SUITE_P(Commands, MissingArchive,
 
 // No FIFO is an archive; the message names the path, as for any path that
 // cannot be opened.
+#ifdef _WIN32
+TEST_F(ToolTest, AFifoIsAPathThatCannotBeOpened) {
+  const std::string name = "\\\\.\\pipe\\" + dir_.path().filename().string();
+  const std::wstring wide_name(name.begin(), name.end());
+  const HANDLE pipe = ::CreateNamedPipeW(wide_name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1,
+                                         0, 0, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  const auto run = run_tool({"ls", name});
+  ::CloseHandle(pipe);
+  EXPECT_EQ(run.err,
+            error_line("cannot open " + name + ": " +
+                       display_text(brackwater_dat::IoError::from_windows(ERROR_SEEK_ON_DEVICE))));
+  EXPECT_EQ(run.exit_code, 2);
+}
+#else
 TEST_F(ToolTest, AFifoIsAPathThatCannotBeOpened) {
   ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
   const auto run = run_tool({"ls", path("pipe")});
   EXPECT_EQ(run.err, error_line("cannot open " + path("pipe") + ": Illegal seek (os error 29)"));
   EXPECT_EQ(run.exit_code, 2);
 }
+#endif
 
 // A reader that goes once it has what it wants, as `head` does, is no error:
-// the tool ends quietly by SIGPIPE, as other programs in a pipeline do.
+// the tool ends quietly, as other programs in a pipeline do: by SIGPIPE on
+// POSIX, with the status 141 that a shell shows for it on Windows.
 TEST_F(ToolTest, AClosedPipeEndsTheToolQuietly) {
   ArchiveBuilder builder(1024);
   std::vector<DatFileEntry> entries;
   for (std::uint32_t i = 0; i < 5000; ++i) entries.push_back({0, 0x01000000 + i, 0, 0, 0, 0});
   builder.header().root_offset = builder.store_tree(entries);
   const std::string archive = write_archive(builder);
+#ifdef _WIN32
+  // The pipe's reader has gone before the tool writes a byte.
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  HANDLE reader = nullptr, writer = nullptr;
+  ASSERT_TRUE(::CreatePipe(&reader, &writer, &inherited, 0));
+  ::CloseHandle(reader);
+  const HANDLE errors = ::CreateFileW((dir_ / "err.txt").c_str(), GENERIC_WRITE, 0, &inherited,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(errors, INVALID_HANDLE_VALUE);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writer;
+  startup.hStdError = errors;
+  std::wstring line = L"\"" + std::filesystem::path(BRACKWATER_DAT_PATH).wstring() + L"\" ls \"" +
+                      std::filesystem::path(archive).wstring() + L"\"";
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &process));
+  ::CloseHandle(writer);
+  ::CloseHandle(errors);
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  ::GetExitCodeProcess(process.hProcess, &status);
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  EXPECT_EQ(status, 141u);
+  EXPECT_EQ(read_bytes(dir_ / "err.txt"), Bytes{});
+#else
   const auto run = test_support::run_process(
       {"bash", "-c", "\"$0\" ls \"$1\" | head -1 > /dev/null; echo \"${PIPESTATUS[0]}\"",
        BRACKWATER_DAT_PATH, archive});
   EXPECT_EQ(run.out, "141\n");
   EXPECT_EQ(run.err, "");
+#endif
 }
 
 TEST(Help, ShowsEveryCommandAndEachCommandsOptions) {

@@ -1,8 +1,8 @@
 #include "brackwater_dat/directory.hpp"
 
 #include <bit>
+#include <chrono>
 #include <cstdint>
-#include <ctime>
 
 namespace brackwater_dat {
 namespace {
@@ -13,16 +13,13 @@ constexpr std::size_t kFirstIndexSize = 64;
 // list ids chosen to share one stretch of the index, and each insert would
 // probe past all the others: an open quadratic in the entry count. The clock
 // differs from run to run, and where addresses are randomised so do the
-// stack's and the code's. timespec_get reports a missing clock rather than
-// throwing, as steady_clock may.
+// stack's and the code's. The system clock's now() cannot throw.
 std::uint32_t draw_multiplier() noexcept {
   int local = 0;
-  std::timespec now{};
-  std::timespec_get(&now, TIME_UTC);
+  const auto now = std::chrono::system_clock::now().time_since_epoch().count();
   std::uint64_t mixed = reinterpret_cast<std::uintptr_t>(&local) ^
                         reinterpret_cast<std::uintptr_t>(&draw_multiplier) ^
-                        static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'007u ^
-                        static_cast<std::uint64_t>(now.tv_nsec);
+                        static_cast<std::uint64_t>(now) * 1'000'000'007u;
   // splitmix64's finaliser, so every input bit reaches the top bits.
   mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
   mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;

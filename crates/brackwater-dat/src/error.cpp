@@ -146,7 +146,7 @@ std::string debug_text(const DatError& error) {
             return wrapped("DecompressionFailed", std::to_string(e.value));
           },
           [](const DatError::PathError& e) {
-            return "PathError { path: " + debug_text(std::string_view(e.path.native())) +
+            return "PathError { path: " + debug_text(unicode::path_text(e.path)) +
                    ", source: " + debug_text(e.source) + " }";
           },
           [](const DatError::Other& e) { return wrapped("Other", debug_text(e.text)); },
@@ -217,7 +217,7 @@ std::string display_text(const DatError& error) {
             return "decompression failed: " + std::to_string(e.value);
           },
           [](const DatError::PathError& e) {
-            return "cannot open " + one_line(e.path.native()) + ": " +
+            return "cannot open " + one_line(unicode::path_text(e.path)) + ": " +
                    one_line(display_text(e.source));
           },
           [](const DatError::Other& e) { return one_line(e.text); },

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -8,33 +9,16 @@
 
 namespace brackwater_dat {
 
-// An archive file, read only by positioned reads: the file's current
-// position is never used, so one descriptor serves many threads. Owns the
-// descriptor and closes it when destroyed.
-class FileSource final : public Source {
- public:
-  // Opens `path` read-only. A path that cannot be opened, names a directory,
-  // or cannot be positioned (a seek to `header_offset` probes it: a FIFO or a
-  // socket cannot, and is no archive) is PathError. Never blocks on a FIFO.
-  static Result<std::unique_ptr<FileSource>> open(const std::filesystem::path& path,
-                                                  std::uint64_t header_offset);
-
-  ~FileSource() override;
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
-
-  // Interrupted reads are retried; a short read is returned as it is.
-  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
-                                              std::span<std::uint8_t> buffer) const override;
-  std::expected<std::uint64_t, IoError> length() const override;
-  // One preadv for up to 64 parts.
-  std::expected<std::size_t, IoError> read_scattered_at(
-      std::uint64_t offset, std::span<const std::span<std::uint8_t>> parts) const override;
-
- private:
-  explicit FileSource(int fd) noexcept : fd_(fd) {}
-
-  int fd_;
-};
+// An archive file, read only by positioned reads: the file's position is
+// never used, so one open file serves many threads at once. A path that
+// cannot be opened, names a directory, or names something that cannot be
+// positioned (a FIFO, a socket, a pipe, a console) is PathError: it is no
+// archive. Never blocks on a FIFO. Interrupted reads are retried; a short
+// read is returned as it is.
+//
+// One implementation per platform, chosen by the build:
+// file_source_posix.cpp and file_source_windows.cpp.
+Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& path,
+                                                 std::uint64_t header_offset);
 
 }  // namespace brackwater_dat

@@ -114,4 +114,45 @@ std::string quoted(std::string_view text) {
   return out + "\"";
 }
 
+std::string utf8_from_utf16(std::wstring_view units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t c = static_cast<char16_t>(units[i]);
+    const bool high = c >= 0xD800 && c <= 0xDBFF;
+    const char32_t next = i + 1 < units.size() ? static_cast<char16_t>(units[i + 1]) : 0;
+    if (high && next >= 0xDC00 && next <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// One of the two serves each platform's paths.
+[[maybe_unused]] std::string native_text(std::string_view bytes) { return std::string(bytes); }
+[[maybe_unused]] std::string native_text(std::wstring_view units) { return utf8_from_utf16(units); }
+
+}  // namespace
+
+std::string path_text(const std::filesystem::path& path) { return native_text(path.native()); }
+
 }  // namespace brackwater_dat::unicode

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -8,5 +9,13 @@ namespace brackwater_dat::unicode {
 // The text in double quotes with quote, backslash, \t \r \n \0 escaped, other
 // non-printable characters as \u{hex}, and malformed bytes as \xNN.
 std::string quoted(std::string_view text);
+
+// UTF-16 code units (Windows' wide strings) as UTF-8; a surrogate without
+// its pair becomes U+FFFD.
+std::string utf8_from_utf16(std::wstring_view units);
+
+// A path as messages show it: its bytes where the system's paths are bytes,
+// UTF-8 where they are UTF-16.
+std::string path_text(const std::filesystem::path& path);
 
 }  // namespace brackwater_dat::unicode

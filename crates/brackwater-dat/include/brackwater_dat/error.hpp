@@ -28,6 +28,11 @@ enum class IoErrorKind {
 class IoError {
  public:
   static IoError from_os(int errno_value);
+#ifdef _WIN32
+  // A Windows error code, as GetLastError() gives it, with the system's
+  // message for it: its texts have the same shape as an errno's.
+  static IoError from_windows(unsigned long code);
+#endif
   static IoError simple(IoErrorKind kind, std::string message);
   // An allocation of `bytes` that could not be had: kind OutOfMemory.
   static IoError out_of_memory(std::size_t bytes);

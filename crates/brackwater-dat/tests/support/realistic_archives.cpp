@@ -1,10 +1,8 @@
 #include "support/realistic_archives.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <brackwater_dat/dat_database.hpp>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -23,16 +21,11 @@ constexpr const char* kWords[] = {"the ",     "sound ",  "wave ", "table ", "por
 constexpr std::size_t kEntriesPerNode = 45;
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {
-  const auto partial = path.string() + ".partial";
-  {
-    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (std::size_t at = 0; at < bytes.size();) {
-      const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
-      if (n <= 0) break;
-      at += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-  }
+  auto partial = path;
+  partial += ".partial";
+  std::ofstream(partial, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   std::filesystem::rename(partial, path);
 }
 
@@ -128,9 +121,14 @@ std::filesystem::path directory_archive(const std::filesystem::path& cache, std:
 }
 
 std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
-  const int fd = ::open(archive.c_str(), O_RDONLY);
+  std::ifstream file(archive, std::ios::binary);
+  const auto read_at = [&](std::uint8_t* out, std::size_t size, std::uint32_t offset) {
+    file.clear();
+    file.seekg(offset);
+    file.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
+  };
   std::uint8_t header[80];
-  ::pread(fd, header, sizeof header, 0x140);
+  read_at(header, sizeof header, 0x140);
   const std::uint32_t block_size = coding::load_u32(header + 4);
   std::vector<std::uint32_t> nodes;
   std::vector<std::uint32_t> pending = {coding::load_u32(header + 32)};
@@ -144,7 +142,7 @@ std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
     // Gather the node's chain the plain way.
     std::size_t written = 0;
     for (std::uint32_t b = at; written < node.size();) {
-      ::pread(fd, block.data(), block_size, b);
+      read_at(block.data(), block_size, b);
       const std::size_t chunk = std::min<std::size_t>(block_size - 4, node.size() - written);
       std::copy_n(block.data() + 4, chunk, node.data() + written);
       written += chunk;
@@ -156,7 +154,6 @@ std::vector<std::uint32_t> node_offsets(const std::filesystem::path& archive) {
       pending.push_back(coding::load_u32(node.data() + 4 * j));
     }
   }
-  ::close(fd);
   return nodes;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include "resolve_sound_parity/child_process.hpp"
 
 namespace brackwater_dat::test_support {
 
@@ -15,7 +15,8 @@ struct ProcessResult {
   std::string err;
 };
 
-using parity::EnvChange;
+// An environment change: set NAME to the value, or unset it when there is none.
+using EnvChange = std::pair<std::string, std::optional<std::string>>;
 
 struct ProcessOptions {
   std::vector<EnvChange> env = {};
@@ -23,8 +24,35 @@ struct ProcessOptions {
   std::optional<std::string> working_directory = {};
 };
 
-// Runs `argv` to completion through the check program's own child runner.
-// Throws std::runtime_error when the process cannot be run.
+// Runs `argv` to completion, its standard streams on pipes. Throws
+// std::runtime_error when the process cannot be run. One implementation per
+// platform: on POSIX through the check program's own child runner, on
+// Windows with CreateProcessW.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// A program started and left running, its standard input empty and its
+// output and error going to files, for tests that stop it while it works or
+// measure what it took. Killed if it is still running when this goes.
+class StartedProcess {
+ public:
+  StartedProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
+                 const std::filesystem::path& err);
+  ~StartedProcess();
+  StartedProcess(const StartedProcess&) = delete;
+  StartedProcess& operator=(const StartedProcess&) = delete;
+
+  // Asks it to stop as SIGINT (Ctrl+C) or SIGTERM would.
+  void stop(int signal) const;
+
+  struct Ended {
+    std::optional<int> exit_code;  // none when a signal ended it
+    int signal = 0;
+    long peak_memory_kib = 0;  // its peak resident memory
+  };
+  Ended wait();
+
+ private:
+  std::intptr_t handle_ = -1;  // a process id, or a Windows process handle
+};
 
 }  // namespace brackwater_dat::test_support

@@ -1,18 +1,20 @@
 #include "support/temp_dir.hpp"
 
-#include <stdlib.h>
-
+#include <random>
 #include <string>
 #include <system_error>
 
 namespace brackwater_dat::test_support {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "brackwater-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  const auto base = std::filesystem::temp_directory_path();
+  std::random_device seed;
+  std::mt19937_64 names(seed());
+  for (;;) {
+    path_ = base / ("brackwater-" + std::to_string(names() % 1'000'000'000));
+    // Made only when new, so no other run's folder is taken.
+    if (std::filesystem::create_directory(path_)) return;
   }
-  path_ = pattern;
 }
 
 TempDir::~TempDir() {

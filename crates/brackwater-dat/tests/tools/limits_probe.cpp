@@ -8,9 +8,6 @@
 // chain-out-of-memory, which run under an address-space limit that an LRS
 // output or a chain buffer cannot fit in. Those that open an archive and
 // read a file run on demand when -on-demand ends the name.
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <brackwater_dat/dat_database.hpp>
 #include <brackwater_dat/file_type/sound_table.hpp>
 #include <brackwater_dat/utils.hpp>
@@ -20,22 +17,14 @@
 #include <string>
 
 #include "support/archive_builder.hpp"
+#include "support/process_memory.hpp"
 #include "support/sound_table_builder.hpp"
+#include "support/temp_dir.hpp"
 
 using namespace brackwater_dat;
 using namespace brackwater_dat::test_support;
 
 namespace {
-
-// Lets the process map `room` bytes more than it has mapped now.
-void limit_address_space(std::size_t room) {
-  std::ifstream status("/proc/self/statm");
-  std::size_t pages = 0;
-  status >> pages;
-  const rlim_t limit = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + room;
-  const rlimit address_space{limit, limit};
-  ::setrlimit(RLIMIT_AS, &address_space);
-}
 
 // How the scenario opens its archive: a name ending in -on-demand opens it
 // on demand.
@@ -125,8 +114,8 @@ std::string run(std::string scenario) {
                        .version = 0};
     builder.header().root_offset =
         builder.store_node(NodeSpec{.children = {}, .entries = {entry}, .count = {}});
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("limits-probe-" + std::to_string(::getpid()) + ".dat");
+    const TempDir dir;
+    const auto path = dir / "probe.dat";
     builder.write(path);
     stored = {};
     builder = ArchiveBuilder();
@@ -148,8 +137,8 @@ std::string run(std::string scenario) {
         .bit_flags = 0, .id = 1, .offset = block, .size = kSize, .timestamp = 0, .version = 0};
     builder.header().root_offset =
         builder.store_node(NodeSpec{.children = {}, .entries = {entry}, .count = {}});
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("limits-probe-" + std::to_string(::getpid()) + ".dat");
+    const TempDir dir;
+    const auto path = dir / "probe.dat";
     builder.write(path);
     std::filesystem::resize_file(path, std::uint64_t{block} + 4 + kSize);
     const auto db = DatDatabase::open(path);
@@ -176,9 +165,7 @@ int main(int argc, char** argv) {
   const std::string outcome = run(argv[1]);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  std::cout << outcome << "\nelapsed_ms " << elapsed.count() << "\npeak_rss_kib " << usage.ru_maxrss
-            << '\n';
+  std::cout << outcome << "\nelapsed_ms " << elapsed.count() << "\npeak_rss_kib "
+            << peak_memory_kib() << '\n';
   return outcome == "unknown scenario" ? 2 : 0;
 }

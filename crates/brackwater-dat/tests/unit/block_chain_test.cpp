@@ -2,7 +2,6 @@
 // loop.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 
@@ -106,7 +105,7 @@ TEST_F(BlockChain, PayloadOffsetWrapsAtFourGigabytes) {
   ArchiveBuilder builder;
   builder.put_bytes(0, Bytes{9, 8, 7, 6});
   builder.write(path());
-  ASSERT_EQ(::truncate(path().c_str(), 0x100000010), 0);
+  std::filesystem::resize_file(path(), 0x100000010);
   const auto db = DatDatabase::open(path());
   ASSERT_TRUE(db.has_value()) << debug_text(db.error());
   EXPECT_EQ(db->read_file_data(0xFFFFFFFC, 4).value(), (Bytes{9, 8, 7, 6}));
@@ -175,7 +174,7 @@ TEST_F(BlockChain, ZeroCapacityLoopInALargeFileIsRefused) {
   builder.put_u32(0x404, 0x408);
   builder.put_u32(0x408, 0x404);
   builder.write(path());
-  ASSERT_EQ(::truncate(path().c_str(), 64 << 20), 0);
+  std::filesystem::resize_file(path(), 64 << 20);
   const auto db = DatDatabase::open(path());
   ASSERT_TRUE(db.has_value());
   EXPECT_EQ(debug_text(db->read_file_data(0x400, 1).error()),

@@ -4,6 +4,10 @@
 #include <brackwater_dat/error.hpp>
 #include <cerrno>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 using namespace brackwater_dat;
@@ -79,6 +83,36 @@ TEST(IoErrorText, OsErrorsNameTheirCode) {
   EXPECT_EQ(IoError::from_os(EINTR).kind(), IoErrorKind::Interrupted);
   EXPECT_EQ(IoError::from_os(EIO).kind(), IoErrorKind::Other);
 }
+
+#ifdef _WIN32
+// A Windows code keeps the texts' shape, with the system's own message.
+TEST(IoErrorText, WindowsErrorsNameTheirCodeAndKind) {
+  for (const auto& [code, kind] : {std::pair{ERROR_FILE_NOT_FOUND, IoErrorKind::NotFound},
+                                   {ERROR_PATH_NOT_FOUND, IoErrorKind::NotFound},
+                                   {ERROR_ACCESS_DENIED, IoErrorKind::PermissionDenied},
+                                   {ERROR_SHARING_VIOLATION, IoErrorKind::PermissionDenied},
+                                   {ERROR_NOT_ENOUGH_MEMORY, IoErrorKind::OutOfMemory},
+                                   {ERROR_OPERATION_ABORTED, IoErrorKind::Interrupted},
+                                   {ERROR_SEEK_ON_DEVICE, IoErrorKind::Other}}) {
+    const IoError error = IoError::from_windows(code);
+    EXPECT_EQ(error.kind(), kind) << code;
+    EXPECT_EQ(error.os_code(), static_cast<int>(code));
+    EXPECT_FALSE(error.message().empty()) << code;
+    EXPECT_EQ(error.message().find_first_of("\r\n"), std::string::npos) << error.message();
+    EXPECT_EQ(display_text(error), error.message() + " (os error " + std::to_string(code) + ")");
+    EXPECT_TRUE(debug_text(error).starts_with("Os { code: " + std::to_string(code) + ", kind: "))
+        << debug_text(error);
+  }
+}
+
+// Windows' paths are UTF-16, shown in UTF-8; a surrogate without its pair as U+FFFD.
+TEST(IoErrorText, WindowsPathsShowInUtf8) {
+  const std::wstring name{L'a', static_cast<wchar_t>(0xD800), L'\u00E9', L'\u2603'};
+  const DatError error{DatError::PathError{name, IoError::from_windows(ERROR_FILE_NOT_FOUND)}};
+  EXPECT_TRUE(display_text(error).starts_with("cannot open a\xEF\xBF\xBD\xC3\xA9\xE2\x98\x83: "))
+      << display_text(error);
+}
+#endif
 
 TEST(IoErrorText, SimpleErrorsAreTheirMessage) {
   EXPECT_EQ(display_text(eof()), "failed to fill whole buffer");

@@ -1,11 +1,15 @@
 // Opening an archive: its header and the errors of opening.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -102,17 +106,44 @@ TEST_F(ArchiveHeader, MissingFileIsAPathErrorWithThePathAsGiven) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->path.native(), missing.native());
   EXPECT_EQ(error->source.kind(), IoErrorKind::NotFound);
+#ifdef _WIN32
+  EXPECT_EQ(error->source.os_code(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(debug_text(db.error()),
+            "PathError { path: \"no/such/dir/../client_portal.dat\", source: " +
+                debug_text(IoError::from_windows(ERROR_PATH_NOT_FOUND)) + " }");
+#else
   EXPECT_EQ(error->source.os_code(), ENOENT);
   EXPECT_EQ(debug_text(db.error()),
             "PathError { path: \"no/such/dir/../client_portal.dat\", source: Os { code: 2, kind: "
             "NotFound, message: \"No such file or directory\" } }");
+#endif
+}
+
+// The path is UTF-8 in the API's texts whatever the system's paths are.
+TEST_F(ArchiveHeader, ANameOutsideTheAnsiCodePageOpens) {
+  const std::filesystem::path name =
+      dir_.path() / std::filesystem::path(u8"\u0434\u0430\u0442-\u2603.dat");
+  write_bytes(name, ArchiveBuilder(512).image());
+  EXPECT_TRUE(DatDatabase::open(name).has_value());
+  const auto missing = DatDatabase::open(dir_.path() / std::filesystem::path(u8"\u2603"));
+  ASSERT_FALSE(missing.has_value());
+  EXPECT_THAT(display_text(missing.error()), ::testing::HasSubstr("\u2603: "));
 }
 
 TEST_F(ArchiveHeader, UnreadableFileIsAPathError) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
   write_bytes(path(), Bytes(0x190));
+#ifdef _WIN32
+  // Held open by another program that shares it with no one.
+  const HANDLE holder = ::CreateFileW(path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const auto db = DatDatabase::open(path());
+  ::CloseHandle(holder);
+#else
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
   ::chmod(path().c_str(), 0);
   const auto db = DatDatabase::open(path());
+#endif
   ASSERT_FALSE(db.has_value());
   const auto* error = std::get_if<DatError::PathError>(&db.error().value);
   ASSERT_NE(error, nullptr);
@@ -128,6 +159,44 @@ TEST_F(ArchiveHeader, DirectoryIsAPathError) {
   EXPECT_EQ(error->source.kind(), IoErrorKind::IsADirectory);
 }
 
+#ifdef _WIN32
+// Another program holding the archive open, even for writing, does not keep
+// it from opening, and may rename it while it is read.
+TEST_F(ArchiveHeader, AnArchiveOpenElsewhereForWritingOpensAndReads) {
+  ArchiveBuilder builder(512);
+  const DatFileEntry entry = builder.store_file(0x01000001, Bytes(700, 5), false);
+  builder.header().root_offset = builder.store_tree(std::vector{entry});
+  builder.write(path());
+  const HANDLE writer = ::CreateFileW(path().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  const auto db = DatDatabase::open(path());
+  ::CloseHandle(writer);
+  ASSERT_TRUE(db.has_value()) << debug_text(db.error());
+  std::filesystem::rename(path(), dir_.path() / "moved.dat");
+  EXPECT_EQ(db->get_file(0x01000001).value(), Bytes(700, 5));
+}
+
+// A named pipe, Windows' FIFO, cannot be positioned: no archive, and
+// opening it does not wait for a writer.
+TEST_F(ArchiveHeader, NamedPipeIsAPathError) {
+  const std::wstring name = L"\\\\.\\pipe\\" + dir_.path().filename().wstring();
+  const HANDLE pipe =
+      ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  const auto db = DatDatabase::open(name);
+  ::CloseHandle(pipe);
+  ASSERT_FALSE(db.has_value());
+  const auto* error = std::get_if<DatError::PathError>(&db.error().value);
+  ASSERT_NE(error, nullptr) << debug_text(db.error());
+  EXPECT_EQ(error->source.os_code(), ERROR_SEEK_ON_DEVICE);
+}
+
+TEST_F(ArchiveHeader, SocketIsAPathError) {
+  GTEST_SKIP() << "a Unix-domain socket's name is no file that Windows opens";
+}
+#else
 // Opening must not wait for a writer: were it to, the test would hang until
 // ctest's timeout ends it.
 TEST_F(ArchiveHeader, FifoWithNoWriterFailsAtOnceAsAPathError) {
@@ -158,6 +227,7 @@ TEST_F(ArchiveHeader, SocketIsAPathError) {
   ASSERT_NE(error, nullptr) << debug_text(db.error());
   EXPECT_EQ(error->source.os_code(), ENXIO);
 }
+#endif
 
 struct HeaderCheck {
   std::string name;

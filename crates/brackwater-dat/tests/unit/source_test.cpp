@@ -3,7 +3,6 @@
 // a file changed under an open database end in errors, never a crash.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -182,7 +181,9 @@ TEST_F(ArchiveSources, AFailedReadAnywhereSurfacesAsThatError) {
         EXPECT_GE(errors.size(), 1u) << "read " << n;
       }
       for (const auto& error : errors) {
-        EXPECT_THAT(error, ::testing::ContainsRegex("code: 5,|os error 5")) << "read " << n;
+        EXPECT_THAT(error, ::testing::AnyOf(::testing::HasSubstr("code: 5,"),
+                                            ::testing::HasSubstr("os error 5")))
+            << "read " << n;
       }
       // Whatever was read apart from the failed calls is exactly right.
       for (const auto& [id, bytes] : got.files) EXPECT_EQ(bytes, expected.files.at(id)) << id;
@@ -197,7 +198,7 @@ TEST_F(ArchiveSources, FileChangedUnderAnOpenDatabaseGivesValuesOrIoErrors) {
     write_bytes(path(), image);
     const auto db = DatDatabase::open(path());
     ASSERT_TRUE(db.has_value()) << debug_text(db.error());
-    ASSERT_EQ(::truncate(path().c_str(), static_cast<off_t>(kept)), 0);
+    std::filesystem::resize_file(path(), kept);
     for (const bool rewritten : {false, true}) {
       if (rewritten) {  // another process writes other bytes in its place
         Bytes noise(image.size());

@@ -1,7 +1,7 @@
-#include "interruption.hpp"
-
 #include <atomic>
 #include <csignal>
+
+#include "interruption.hpp"
 
 namespace brackwater_dat::cli {
 namespace {

@@ -1,5 +1,3 @@
-#include "file_source.hpp"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -10,16 +8,36 @@
 #include <cerrno>
 
 #include "errors.hpp"
+#include "file_source.hpp"
 
 namespace brackwater_dat {
 namespace {
 
 IoError last_error() { return IoError::from_os(errno); }
 
+// Owns the descriptor and closes it when destroyed.
+class FileSource final : public Source {
+ public:
+  explicit FileSource(int fd) noexcept : fd_(fd) {}
+  ~FileSource() override { ::close(fd_); }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
+                                              std::span<std::uint8_t> buffer) const override;
+  std::expected<std::uint64_t, IoError> length() const override;
+  // One preadv for up to 64 parts.
+  std::expected<std::size_t, IoError> read_scattered_at(
+      std::uint64_t offset, std::span<const std::span<std::uint8_t>> parts) const override;
+
+ private:
+  int fd_;
+};
+
 }  // namespace
 
-Result<std::unique_ptr<FileSource>> FileSource::open(const std::filesystem::path& path,
-                                                     std::uint64_t header_offset) {
+Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& path,
+                                                 std::uint64_t header_offset) {
   auto path_error = [&](IoError source) {
     return std::unexpected(DatError{DatError::PathError{path, std::move(source)}});
   };
@@ -29,7 +47,7 @@ Result<std::unique_ptr<FileSource>> FileSource::open(const std::filesystem::path
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return path_error(last_error());
-  std::unique_ptr<FileSource> source(new FileSource(fd));
+  auto source = std::make_unique<FileSource>(fd);
 
   struct stat status {};
   if (::fstat(fd, &status) != 0) return path_error(last_error());
@@ -43,10 +61,8 @@ Result<std::unique_ptr<FileSource>> FileSource::open(const std::filesystem::path
   if (::lseek(fd, static_cast<off_t>(header_offset), SEEK_SET) < 0) {
     return path_error(last_error());
   }
-  return source;
+  return std::unique_ptr<Source>(std::move(source));
 }
-
-FileSource::~FileSource() { ::close(fd_); }
 
 std::expected<std::size_t, IoError> FileSource::read_at(std::uint64_t offset,
                                                         std::span<std::uint8_t> buffer) const {
