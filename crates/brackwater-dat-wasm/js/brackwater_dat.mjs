@@ -176,10 +176,16 @@ class ChunkReader {
     if (bytes.length !== end - start) {
       throw new Error(`read ${bytes.length} bytes at ${start} where ${end - start} were asked for`);
     }
+    let wanted;
     for (let k = 0; k < count; ++k) {
-      const chunk = bytes.subarray(k * this.chunkSize, (k + 1) * this.chunkSize);
+      // Each chunk its own copy, unless it is all of its buffer: a view would
+      // keep the whole fetch alive while any chunk of it is cached, and
+      // evicting the others would free nothing.
+      const part = bytes.subarray(k * this.chunkSize, (k + 1) * this.chunkSize);
+      const chunk = part.byteLength === part.buffer.byteLength ? part : part.slice();
       this.#chunks.set(index + k, chunk);
       this.#cached += chunk.length;
+      wanted ??= chunk;
     }
     this.#last = index + count - 1;
     for (const [old, chunk] of this.#chunks) {
@@ -187,7 +193,7 @@ class ChunkReader {
       this.#chunks.delete(old);
       this.#cached -= chunk.length;
     }
-    return this.#chunks.get(index) ?? bytes.subarray(0, this.chunkSize);
+    return wanted;
   }
 }
 
