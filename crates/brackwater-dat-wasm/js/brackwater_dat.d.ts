@@ -135,7 +135,10 @@ export interface BrackwaterDat {
   fileSource(path: string | URL): FileSource;
   /** In a worker only. */
   blobSource(blob: Blob, options?: ChunkOptions): Source;
-  /** In a worker only: range requests. */
+  /**
+   * In a worker only: range requests. A failed request, or a range response
+   * other than the bytes asked for, throws DatError naming the URL and range.
+   */
   httpSource(url: string | URL, options?: ChunkOptions): Source;
   decompressLrs(bytes: Uint8Array): Uint8Array;
   /** The module's memory, in bytes. */

@@ -174,7 +174,8 @@ class ChunkReader {
     const end = Math.min(start + count * this.chunkSize, this.length);
     const bytes = this.#fetch(start, end - start);
     if (bytes.length !== end - start) {
-      throw new Error(`read ${bytes.length} bytes at ${start} where ${end - start} were asked for`);
+      throw new DatError(`read ${bytes.length} bytes at ${start} where ${end - start} were asked for`,
+                         `ShortRead { offset: ${start}, wanted: ${end - start}, got: ${bytes.length} }`);
     }
     let wanted;
     for (let k = 0; k < count; ++k) {
@@ -197,18 +198,56 @@ class ChunkReader {
   }
 }
 
+// A request that failed, as a DatError: the URL, the bytes asked for and
+// what came back instead.
+function requestError(url, range, what) {
+  const bytes = range ? ` (bytes ${range[0]}-${range[1] - 1})` : "";
+  const asked = range ? `Some(${range[0]}..${range[1]})` : "None";
+  return new DatError(`${url}${bytes}: ${what}`,
+                      `Http { url: ${JSON.stringify(url)}, range: ${asked}, error: ${JSON.stringify(what)} }`);
+}
+
 // One synchronous GET of `url`, of `range` ([start, end)) when given.
 function request(url, range) {
   const xhr = new XMLHttpRequest();
   xhr.open("GET", url, false);
   xhr.responseType = "arraybuffer";
   if (range) xhr.setRequestHeader("Range", `bytes=${range[0]}-${range[1] - 1}`);
-  xhr.send();
+  try {
+    xhr.send();
+  } catch (error) {
+    // A synchronous request that reaches no server throws (a NetworkError).
+    throw requestError(url, range, `the request failed: ${error?.message ?? error}`);
+  }
   if (xhr.status !== 200 && xhr.status !== 206) {
-    throw new Error(`${url}: ${xhr.status} ${xhr.statusText}`.trim());
+    throw requestError(url, range, xhr.status === 0 ? "the request failed"
+                                                    : `${xhr.status} ${xhr.statusText}`.trim());
   }
   return { status: xhr.status, bytes: new Uint8Array(xhr.response),
            contentRange: xhr.getResponseHeader("Content-Range") };
+}
+
+// The bytes of a range response to `range`, and the archive's length its
+// Content-Range gives, which must be `length` when known: a server that
+// sends other bytes than those asked for, or fewer, would have the archive
+// read wrong, and one whose length changed serves another archive.
+function rangeBytes(url, range, got, length) {
+  if (got.status !== 206) throw requestError(url, range, "the server stopped serving ranges");
+  const parts = /^bytes (\d+)-(\d+)\/(\d+)$/.exec(got.contentRange?.trim() ?? "");
+  if (!parts) {
+    throw requestError(url, range, `a range response without the archive's length (Content-Range: ${got.contentRange})`);
+  }
+  const [start, last, total] = parts.slice(1).map(Number);
+  if (length !== undefined && total !== length) {
+    throw requestError(url, range, `the archive's length changed from ${length} to ${total} bytes`);
+  }
+  if (start !== range[0] || last + 1 !== Math.min(range[1], total)) {
+    throw requestError(url, range, `the server sent bytes ${start}-${last} of ${total}`);
+  }
+  if (got.bytes.length !== last + 1 - start) {
+    throw requestError(url, range, `the server sent ${got.bytes.length} bytes for bytes ${start}-${last}`);
+  }
+  return { bytes: got.bytes, total };
 }
 
 // ---- the module ----
@@ -505,20 +544,17 @@ export async function load(bytesOrUrl) {
       }
       const href = String(url);
       const chunkSize = options.chunkSize ?? 64 << 10;
-      const first = request(href, [0, chunkSize]);
-      if (first.status === 200) {
-        return Object.assign(arraySource(first.bytes),
+      const answer = request(href, [0, chunkSize]);
+      if (answer.status === 200) {
+        return Object.assign(arraySource(answer.bytes),
                              { note: "the server sent the whole archive: it does not serve ranges" });
       }
-      const total = /\/(\d+)\s*$/.exec(first.contentRange ?? "");
-      if (!total) throw new Error(`${href}: a range response without the archive's length`);
-      const reader = new ChunkReader(Number(total[1]), (offset, length) => {
+      const first = rangeBytes(href, [0, chunkSize], answer);
+      return new ChunkReader(first.total, (offset, length) => {
         if (offset === 0 && length <= first.bytes.length) return first.bytes.subarray(0, length);
-        const got = request(href, [offset, offset + length]);
-        if (got.status !== 206) throw new Error(`${href}: the server stopped serving ranges`);
-        return got.bytes;
+        const range = [offset, offset + length];
+        return rangeBytes(href, range, request(href, range), first.total).bytes;
       }, options);
-      return reader;
     },
     decompressLrs(bytes) {
       const input = copyIn(checkBytes(bytes, "bytes"));

@@ -276,7 +276,8 @@ test("a source that fails or breaks its contract is a DatError with its message,
 
 // httpSource in a worker's scope as node can stand in for one, its requests
 // answered by `answer`.
-test("httpSource caches chunks fetched together as copies", async () => {
+test("httpSource caches chunks fetched together as copies, and its failed or wrong answers are DatErrors",
+     async () => {
   let answer;
   globalThis.WorkerGlobalScope = class { static [Symbol.hasInstance]() { return true; } };
   globalThis.XMLHttpRequest = class {
@@ -305,6 +306,18 @@ test("httpSource caches chunks fetched together as copies", async () => {
   assert.ok(sent.some((bytes) => bytes.length > 1024));
   for (const bytes of sent) if (bytes.length > 1024) bytes.fill(0);
   assert.deepEqual(readAll(), [archiveBytes.length, 0]);
+  for (const [later, message] of [
+    [(start, end) => serve(start, end - 1),
+     /^http:\/\/archive.test\/a.dat \(bytes 65536-131071\): the server sent bytes 65536-131070 of/],
+    [(start, end) => serve(start - 1, end - 1), /: the server sent bytes 65535-131070 of/],
+    [(start, end) => serve(start, end, { response: new ArrayBuffer(3) }), /: the server sent 3 bytes for bytes 65536-/],
+    [() => ({ status: 404, statusText: "Not Found" }), /\(bytes 65536-131071\): 404 Not Found$/],
+    [() => { throw new Error("no route to host"); }, /: the request failed: no route to host$/],
+  ]) {
+    answer = (start, end) => (start === 0 ? serve : later)(start, end);
+    assert.throws(() => worker.httpSource("http://archive.test/a.dat").read(1 << 16, new Uint8Array(8)),
+                  (error) => error instanceof worker.DatError && message.test(error.message));
+  }
   delete globalThis.XMLHttpRequest;
 });
 
