@@ -163,5 +163,8 @@ export interface RemoteArchive {
   close(): Promise<void>;
 }
 
-/** Opens a File or Blob, a URL, or bytes (copied) in a dedicated worker. */
+/**
+ * Opens a File or Blob, a URL (a relative one against the page's location),
+ * or bytes (copied) in a dedicated worker.
+ */
 export declare function openInWorker(input: Blob | string | URL | Uint8Array, options?: OpenOptions): Promise<RemoteArchive>;

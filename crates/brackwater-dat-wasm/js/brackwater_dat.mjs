@@ -574,9 +574,13 @@ const ENTRIES_A_SLICE = 20000;
 
 // Opens an archive in a dedicated worker (brackwater_dat.worker.mjs beside
 // this module), so that a page never waits on a read: a File or Blob, a URL
-// (string or URL), or a Uint8Array (copied to the worker). Every method
-// returns a promise; failures reject with DatError.
+// (string or URL; a relative one is the page's), or a Uint8Array (copied to
+// the worker). Every method returns a promise; failures reject with DatError.
 export async function openInWorker(input, { onDemand = false } = {}) {
+  // The worker would resolve a relative URL against its own script's.
+  const base = globalThis.location?.href;
+  const opening = input instanceof URL ? input.href
+                : typeof input === "string" && base !== undefined ? new URL(input, base).href : input;
   const worker = new Worker(new URL("./brackwater_dat.worker.mjs", import.meta.url), { type: "module" });
   const pending = new Map();
   let next = 0;
@@ -610,7 +614,7 @@ export async function openInWorker(input, { onDemand = false } = {}) {
   });
   let opened;
   try {
-    opened = await call("open", input instanceof URL ? input.href : input, { onDemand });
+    opened = await call("open", opening, { onDemand });
   } catch (error) {
     worker.terminate();
     throw error;
