@@ -160,6 +160,7 @@ export interface RemoteArchive {
   entries(): Promise<DatFileEntry[]>;
   getFile(id: number): Promise<Uint8Array>;
   readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
+  /** Ends the worker; one dropped without close() ends it when collected. */
   close(): Promise<void>;
 }
 

@@ -572,16 +572,14 @@ export async function load(bytesOrUrl) {
 
 const ENTRIES_A_SLICE = 20000;
 
-// Opens an archive in a dedicated worker (brackwater_dat.worker.mjs beside
-// this module), so that a page never waits on a read: a File or Blob, a URL
-// (string or URL; a relative one is the page's), or a Uint8Array (copied to
-// the worker). Every method returns a promise; failures reject with DatError.
-export async function openInWorker(input, { onDemand = false } = {}) {
-  // The worker would resolve a relative URL against its own script's.
-  const base = globalThis.location?.href;
-  const opening = input instanceof URL ? input.href
-                : typeof input === "string" && base !== undefined ? new URL(input, base).href : input;
-  const worker = new Worker(new URL("./brackwater_dat.worker.mjs", import.meta.url), { type: "module" });
+// A remote archive dropped without close() ends its worker when collected.
+const abandoned = new FinalizationRegistry((worker) => worker.terminate());
+
+// The page's side of a worker's calls: `call(holder, name, args)` posts one,
+// and its promise settles with the answer. Apart from openInWorker, so that
+// the worker's handlers do not share the scope that holds the archive: from
+// the worker (which the registry holds) the archive would never be collected.
+function connect(worker) {
   const pending = new Map();
   let next = 0;
   let failed = null;
@@ -605,13 +603,31 @@ export async function openInWorker(input, { onDemand = false } = {}) {
       pending.clear();
     };
   });
-  await ready;
-  const call = (name, ...args) => new Promise((resolve, reject) => {
+  // A call in flight keeps its `holder` (the archive) from being collected,
+  // and so its worker from ending before the answer.
+  const call = (holder, name, args) => new Promise((resolve, reject) => {
     if (failed) return reject(failed);
     const id = next++;
-    pending.set(id, { resolve, reject });
+    pending.set(id, { resolve, reject, holder });
     worker.postMessage({ id, call: name, args });
   });
+  return { ready, call };
+}
+
+// Opens an archive in a dedicated worker (brackwater_dat.worker.mjs beside
+// this module), so that a page never waits on a read: a File or Blob, a URL
+// (string or URL; a relative one is the page's), or a Uint8Array (copied to
+// the worker). Every method returns a promise; failures reject with DatError.
+export async function openInWorker(input, { onDemand = false } = {}) {
+  // The worker would resolve a relative URL against its own script's.
+  const base = globalThis.location?.href;
+  const opening = input instanceof URL ? input.href
+                : typeof input === "string" && base !== undefined ? new URL(input, base).href : input;
+  const worker = new Worker(new URL("./brackwater_dat.worker.mjs", import.meta.url), { type: "module" });
+  const connection = connect(worker);
+  await connection.ready;
+  let remote = null;
+  const call = (name, ...args) => connection.call(remote, name, args);
   let opened;
   try {
     opened = await call("open", opening, { onDemand });
@@ -619,7 +635,7 @@ export async function openInWorker(input, { onDemand = false } = {}) {
     worker.terminate();
     throw error;
   }
-  return {
+  remote = {
     header: opened.header,
     onDemand: opened.onDemand,
     headerProblems: opened.headerProblems,
@@ -647,6 +663,7 @@ export async function openInWorker(input, { onDemand = false } = {}) {
     getFile: (id) => call("getFile", id),
     readFileData: (firstBlock, size) => call("readFileData", firstBlock, size),
     async close() {
+      abandoned.unregister(worker);
       try {
         await call("close");
       } finally {
@@ -654,4 +671,6 @@ export async function openInWorker(input, { onDemand = false } = {}) {
       }
     },
   };
+  abandoned.register(remote, worker, worker);
+  return remote;
 }
