@@ -35,11 +35,12 @@ function floatText(value) {
   if (Number.isNaN(value)) return "nan";
   if (!Number.isFinite(value)) return value < 0 ? "-inf" : "inf";
   if (Object.is(value, -0)) return "-0";
-  for (let digits = 1; digits < 9; ++digits) {
+  // Nine significant digits read back as any 32-bit float: no more are tried.
+  for (let digits = 1; digits <= 9; ++digits) {
     const text = String(Number(value.toPrecision(digits)));
     if (Math.fround(Number(text)) === value) return text;
   }
-  return String(value);
+  return String(value);  // not a 32-bit float
 }
 
 function showHeader(header, problems) {
