@@ -15,6 +15,7 @@ const OVERSCAN = 10;
 let bw;             // the module on this thread: it decodes sound tables
 let remote = null;  // the open archive, in its worker
 let opening = 0;    // the latest archive asked for; older openings stop
+let showing = 0;    // the latest file asked for; older files do not render
 let entries = [];
 let matching = [];
 let selected = null;
@@ -34,11 +35,12 @@ function floatText(value) {
   if (Number.isNaN(value)) return "nan";
   if (!Number.isFinite(value)) return value < 0 ? "-inf" : "inf";
   if (Object.is(value, -0)) return "-0";
-  for (let digits = 1; digits < 9; ++digits) {
+  // Nine significant digits read back as any 32-bit float: no more are tried.
+  for (let digits = 1; digits <= 9; ++digits) {
     const text = String(Number(value.toPrecision(digits)));
     if (Math.fround(Number(text)) === value) return text;
   }
-  return String(value);
+  return String(value);  // not a 32-bit float
 }
 
 function showHeader(header, problems) {
@@ -123,21 +125,29 @@ function applyFilters() {
 
 // ---- a file, and a sound table ----
 
+// Shows file `id`, unless another is asked for before it is read. Returns
+// the error it could not be read for, shown in its place; null otherwise.
 async function showFile(id) {
+  const generation = ++showing;
+  const archive = remote;
   selected = id;
   renderRows();
   $("detail").hidden = false;
   $("detail-title").textContent = "File " + hex(id, 8);
+  $("detail-size").textContent = "reading…";
+  $("hex").textContent = "";
   $("sound").hidden = true;
   let entry, bytes;
   try {
-    entry = await remote.find(id);
-    bytes = await remote.getFile(id);
+    entry = await archive.find(id);
+    if (generation !== showing) return null;
+    bytes = await archive.getFile(id);
   } catch (error) {
+    if (generation !== showing) return null;
     $("detail-size").textContent = error.message;
-    $("hex").textContent = "";
-    return;
+    return error;
   }
+  if (generation !== showing) return null;
   const sizes = entry.compressed
     ? `stored ${entry.size} bytes, decompressed ${bytes.length} bytes`
     : `${bytes.length} bytes`;
@@ -151,6 +161,7 @@ async function showFile(id) {
   }
   $("hex").textContent = lines.join("\n");
   if (entry.type === 0x20) showSoundTable(bytes);
+  return null;
 }
 
 function showSoundTable(bytes) {
@@ -187,6 +198,7 @@ function showSoundTable(bytes) {
 // listing after them.
 async function openArchive(input, name, soundId = null) {
   const generation = ++opening;
+  ++showing;  // a file of the archive before does not render
   const previous = remote;
   remote = null;
   previous?.close().catch(() => {});
@@ -212,9 +224,12 @@ async function openArchive(input, name, soundId = null) {
   document.title = `${name} — DAT archive explorer`;
   showHeader(remote.header, remote.headerProblems);
   $("archive-name").textContent = remote.note ? `${name} (${remote.note})` : name;
-  if (soundId !== null) await showFile(soundId);
+  // The table asked for that cannot be read is the page's failure, said
+  // where every other is; the listing still follows.
+  const failure = soundId === null ? null : await showFile(soundId);
   if (generation !== opening) return;
-  setStatus("ready");
+  if (failure) setStatus(`sound=${hex(soundId, 8)}: ${failure.message}`, true);
+  else setStatus("ready");
   $("files").hidden = false;
   renderRows();
   try {

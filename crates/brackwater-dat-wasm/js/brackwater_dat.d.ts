@@ -135,7 +135,10 @@ export interface BrackwaterDat {
   fileSource(path: string | URL): FileSource;
   /** In a worker only. */
   blobSource(blob: Blob, options?: ChunkOptions): Source;
-  /** In a worker only: range requests. */
+  /**
+   * In a worker only: range requests. A failed request, or a range response
+   * other than the bytes asked for, throws DatError naming the URL and range.
+   */
   httpSource(url: string | URL, options?: ChunkOptions): Source;
   decompressLrs(bytes: Uint8Array): Uint8Array;
   /** The module's memory, in bytes. */
@@ -157,8 +160,12 @@ export interface RemoteArchive {
   entries(): Promise<DatFileEntry[]>;
   getFile(id: number): Promise<Uint8Array>;
   readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
+  /** Ends the worker; one dropped without close() ends it when collected. */
   close(): Promise<void>;
 }
 
-/** Opens a File or Blob, a URL, or bytes (copied) in a dedicated worker. */
+/**
+ * Opens a File or Blob, a URL (a relative one against the page's location),
+ * or bytes (copied) in a dedicated worker.
+ */
 export declare function openInWorker(input: Blob | string | URL | Uint8Array, options?: OpenOptions): Promise<RemoteArchive>;

@@ -174,12 +174,19 @@ class ChunkReader {
     const end = Math.min(start + count * this.chunkSize, this.length);
     const bytes = this.#fetch(start, end - start);
     if (bytes.length !== end - start) {
-      throw new Error(`read ${bytes.length} bytes at ${start} where ${end - start} were asked for`);
+      throw new DatError(`read ${bytes.length} bytes at ${start} where ${end - start} were asked for`,
+                         `ShortRead { offset: ${start}, wanted: ${end - start}, got: ${bytes.length} }`);
     }
+    let wanted;
     for (let k = 0; k < count; ++k) {
-      const chunk = bytes.subarray(k * this.chunkSize, (k + 1) * this.chunkSize);
+      // Each chunk its own copy, unless it is all of its buffer: a view would
+      // keep the whole fetch alive while any chunk of it is cached, and
+      // evicting the others would free nothing.
+      const part = bytes.subarray(k * this.chunkSize, (k + 1) * this.chunkSize);
+      const chunk = part.byteLength === part.buffer.byteLength ? part : part.slice();
       this.#chunks.set(index + k, chunk);
       this.#cached += chunk.length;
+      wanted ??= chunk;
     }
     this.#last = index + count - 1;
     for (const [old, chunk] of this.#chunks) {
@@ -187,8 +194,17 @@ class ChunkReader {
       this.#chunks.delete(old);
       this.#cached -= chunk.length;
     }
-    return this.#chunks.get(index) ?? bytes.subarray(0, this.chunkSize);
+    return wanted;
   }
+}
+
+// A request that failed, as a DatError: the URL, the bytes asked for and
+// what came back instead.
+function requestError(url, range, what) {
+  const bytes = range ? ` (bytes ${range[0]}-${range[1] - 1})` : "";
+  const asked = range ? `Some(${range[0]}..${range[1]})` : "None";
+  return new DatError(`${url}${bytes}: ${what}`,
+                      `Http { url: ${JSON.stringify(url)}, range: ${asked}, error: ${JSON.stringify(what)} }`);
 }
 
 // One synchronous GET of `url`, of `range` ([start, end)) when given.
@@ -197,12 +213,41 @@ function request(url, range) {
   xhr.open("GET", url, false);
   xhr.responseType = "arraybuffer";
   if (range) xhr.setRequestHeader("Range", `bytes=${range[0]}-${range[1] - 1}`);
-  xhr.send();
+  try {
+    xhr.send();
+  } catch (error) {
+    // A synchronous request that reaches no server throws (a NetworkError).
+    throw requestError(url, range, `the request failed: ${error?.message ?? error}`);
+  }
   if (xhr.status !== 200 && xhr.status !== 206) {
-    throw new Error(`${url}: ${xhr.status} ${xhr.statusText}`.trim());
+    throw requestError(url, range, xhr.status === 0 ? "the request failed"
+                                                    : `${xhr.status} ${xhr.statusText}`.trim());
   }
   return { status: xhr.status, bytes: new Uint8Array(xhr.response),
            contentRange: xhr.getResponseHeader("Content-Range") };
+}
+
+// The bytes of a range response to `range`, and the archive's length its
+// Content-Range gives, which must be `length` when known: a server that
+// sends other bytes than those asked for, or fewer, would have the archive
+// read wrong, and one whose length changed serves another archive.
+function rangeBytes(url, range, got, length) {
+  if (got.status !== 206) throw requestError(url, range, "the server stopped serving ranges");
+  const parts = /^bytes (\d+)-(\d+)\/(\d+)$/.exec(got.contentRange?.trim() ?? "");
+  if (!parts) {
+    throw requestError(url, range, `a range response without the archive's length (Content-Range: ${got.contentRange})`);
+  }
+  const [start, last, total] = parts.slice(1).map(Number);
+  if (length !== undefined && total !== length) {
+    throw requestError(url, range, `the archive's length changed from ${length} to ${total} bytes`);
+  }
+  if (start !== range[0] || last + 1 !== Math.min(range[1], total)) {
+    throw requestError(url, range, `the server sent bytes ${start}-${last} of ${total}`);
+  }
+  if (got.bytes.length !== last + 1 - start) {
+    throw requestError(url, range, `the server sent ${got.bytes.length} bytes for bytes ${start}-${last}`);
+  }
+  return { bytes: got.bytes, total };
 }
 
 // ---- the module ----
@@ -499,20 +544,17 @@ export async function load(bytesOrUrl) {
       }
       const href = String(url);
       const chunkSize = options.chunkSize ?? 64 << 10;
-      const first = request(href, [0, chunkSize]);
-      if (first.status === 200) {
-        return Object.assign(arraySource(first.bytes),
+      const answer = request(href, [0, chunkSize]);
+      if (answer.status === 200) {
+        return Object.assign(arraySource(answer.bytes),
                              { note: "the server sent the whole archive: it does not serve ranges" });
       }
-      const total = /\/(\d+)\s*$/.exec(first.contentRange ?? "");
-      if (!total) throw new Error(`${href}: a range response without the archive's length`);
-      const reader = new ChunkReader(Number(total[1]), (offset, length) => {
+      const first = rangeBytes(href, [0, chunkSize], answer);
+      return new ChunkReader(first.total, (offset, length) => {
         if (offset === 0 && length <= first.bytes.length) return first.bytes.subarray(0, length);
-        const got = request(href, [offset, offset + length]);
-        if (got.status !== 206) throw new Error(`${href}: the server stopped serving ranges`);
-        return got.bytes;
+        const range = [offset, offset + length];
+        return rangeBytes(href, range, request(href, range), first.total).bytes;
       }, options);
-      return reader;
     },
     decompressLrs(bytes) {
       const input = copyIn(checkBytes(bytes, "bytes"));
@@ -530,12 +572,14 @@ export async function load(bytesOrUrl) {
 
 const ENTRIES_A_SLICE = 20000;
 
-// Opens an archive in a dedicated worker (brackwater_dat.worker.mjs beside
-// this module), so that a page never waits on a read: a File or Blob, a URL
-// (string or URL), or a Uint8Array (copied to the worker). Every method
-// returns a promise; failures reject with DatError.
-export async function openInWorker(input, { onDemand = false } = {}) {
-  const worker = new Worker(new URL("./brackwater_dat.worker.mjs", import.meta.url), { type: "module" });
+// A remote archive dropped without close() ends its worker when collected.
+const abandoned = new FinalizationRegistry((worker) => worker.terminate());
+
+// The page's side of a worker's calls: `call(holder, name, args)` posts one,
+// and its promise settles with the answer. Apart from openInWorker, so that
+// the worker's handlers do not share the scope that holds the archive: from
+// the worker (which the registry holds) the archive would never be collected.
+function connect(worker) {
   const pending = new Map();
   let next = 0;
   let failed = null;
@@ -559,21 +603,39 @@ export async function openInWorker(input, { onDemand = false } = {}) {
       pending.clear();
     };
   });
-  await ready;
-  const call = (name, ...args) => new Promise((resolve, reject) => {
+  // A call in flight keeps its `holder` (the archive) from being collected,
+  // and so its worker from ending before the answer.
+  const call = (holder, name, args) => new Promise((resolve, reject) => {
     if (failed) return reject(failed);
     const id = next++;
-    pending.set(id, { resolve, reject });
+    pending.set(id, { resolve, reject, holder });
     worker.postMessage({ id, call: name, args });
   });
+  return { ready, call };
+}
+
+// Opens an archive in a dedicated worker (brackwater_dat.worker.mjs beside
+// this module), so that a page never waits on a read: a File or Blob, a URL
+// (string or URL; a relative one is the page's), or a Uint8Array (copied to
+// the worker). Every method returns a promise; failures reject with DatError.
+export async function openInWorker(input, { onDemand = false } = {}) {
+  // The worker would resolve a relative URL against its own script's.
+  const base = globalThis.location?.href;
+  const opening = input instanceof URL ? input.href
+                : typeof input === "string" && base !== undefined ? new URL(input, base).href : input;
+  const worker = new Worker(new URL("./brackwater_dat.worker.mjs", import.meta.url), { type: "module" });
+  const connection = connect(worker);
+  await connection.ready;
+  let remote = null;
+  const call = (name, ...args) => connection.call(remote, name, args);
   let opened;
   try {
-    opened = await call("open", input instanceof URL ? input.href : input, { onDemand });
+    opened = await call("open", opening, { onDemand });
   } catch (error) {
     worker.terminate();
     throw error;
   }
-  return {
+  remote = {
     header: opened.header,
     onDemand: opened.onDemand,
     headerProblems: opened.headerProblems,
@@ -601,6 +663,7 @@ export async function openInWorker(input, { onDemand = false } = {}) {
     getFile: (id) => call("getFile", id),
     readFileData: (firstBlock, size) => call("readFileData", firstBlock, size),
     async close() {
+      abandoned.unregister(worker);
       try {
         await call("close");
       } finally {
@@ -608,4 +671,6 @@ export async function openInWorker(input, { onDemand = false } = {}) {
       }
     },
   };
+  abandoned.register(remote, worker, worker);
+  return remote;
 }

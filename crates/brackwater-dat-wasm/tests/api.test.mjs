@@ -274,6 +274,53 @@ test("a source that fails or breaks its contract is a DatError with its message,
   assert.throws(() => bw.httpSource("http://127.0.0.1:9/a.dat"), /only a worker/);
 });
 
+// httpSource in a worker's scope as node can stand in for one, its requests
+// answered by `answer`.
+test("httpSource caches chunks fetched together as copies, and its failed or wrong answers are DatErrors",
+     async () => {
+  let answer;
+  globalThis.WorkerGlobalScope = class { static [Symbol.hasInstance]() { return true; } };
+  globalThis.XMLHttpRequest = class {
+    open() {}
+    setRequestHeader(name, value) { this.range = value.match(/\d+/g).map(Number); }
+    send() { Object.assign(this, answer(this.range[0], this.range[1] + 1)); }
+    getResponseHeader() { return this.contentRange; }
+  };
+  const module = pathToFileURL(`${process.env.BRACKWATER_JS_DIR}/brackwater_dat.mjs`);
+  const worker = await (await import(`${module}?in-a-worker`)).load();
+  delete globalThis.WorkerGlobalScope;
+  const sent = [];
+  const serve = (start, end, change) => {
+    sent.push(archiveBytes.slice(start, end));
+    return { status: 206, response: sent.at(-1).buffer,
+             contentRange: `bytes ${start}-${end - 1}/${archiveBytes.length}`, ...change };
+  };
+  answer = serve;
+  const source = worker.httpSource("http://archive.test/a.dat", { chunkSize: 1024 });
+  const readAll = () => {
+    const whole = new Uint8Array(archiveBytes.length);
+    return [source.read(0, whole), Buffer.compare(whole, archiveBytes)];
+  };
+  assert.deepEqual(readAll(), [archiveBytes.length, 0]);
+  // All of it is cached now, none of it in what the requests read into.
+  assert.ok(sent.some((bytes) => bytes.length > 1024));
+  for (const bytes of sent) if (bytes.length > 1024) bytes.fill(0);
+  assert.deepEqual(readAll(), [archiveBytes.length, 0]);
+  for (const [later, message] of [
+    [(start, end) => serve(start, end - 1),
+     /^http:\/\/archive.test\/a.dat \(bytes 65536-131071\): the server sent bytes 65536-131070 of/],
+    [(start, end) => serve(start - 1, end - 1), /: the server sent bytes 65535-131070 of/],
+    [(start, end) => serve(start, end, { response: new ArrayBuffer(3) }), /: the server sent 3 bytes for bytes 65536-/],
+    [() => ({ status: 404, statusText: "Not Found" }), /\(bytes 65536-131071\): 404 Not Found$/],
+    [() => { throw new Error("no route to host"); }, /: the request failed: no route to host$/],
+  ]) {
+    answer = (start, end) => (start === 0 ? serve : later)(start, end);
+    assert.throws(() => worker.httpSource("http://archive.test/a.dat").read(1 << 16, new Uint8Array(8)),
+                  (error) => error instanceof worker.DatError && message.test(error.message));
+  }
+  delete globalThis.XMLHttpRequest;
+});
+
 // An archive of 3.9 GB, sparse: its root node and a file lie near the end.
 function sparseArchive(path) {
   const root = 0xE8000000;

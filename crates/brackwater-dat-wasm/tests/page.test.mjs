@@ -32,7 +32,8 @@ let sent;
 
 before(async () => {
   if (missing) return;
-  site = await serveSite(SITE, { "/archive.dat": ARCHIVE, "/large.dat": LARGE, "/damaged.dat": DAMAGED });
+  site = await serveSite(SITE, { "/archive.dat": ARCHIVE, "/large.dat": LARGE, "/damaged.dat": DAMAGED,
+                                 "/nested/portal.dat": ARCHIVE });
   ({ origin, sent } = site);
   browser = await Chromium.launch(CHROMIUM);
 });
@@ -106,6 +107,39 @@ test("a damaged archive shows the error's display text", { skip: missing }, asyn
   await page.waitFor(settled);
   assert.match(await page.html(),
     /<p id="status" class="error">failed to fill whole buffer while parsing field 'block_size' in DatHeader<\/p>/);
+});
+
+test("a sound id the archive does not hold is the page's error; of two files asked for at once, the later renders",
+     { skip: missing }, async () => {
+  const page = await browser.newPage();
+  await page.goto(`${origin}/?archive=/archive.dat&sound=0x2000FFFF`);
+  await page.waitFor(complete);
+  assert.equal(await page.evaluate(`document.getElementById("status").outerHTML`),
+               `<p id="status" class="error">sound=0x2000FFFF: no file 0x2000FFFF in the archive</p>`);
+  // A sound table, then a wave in the same turn: the table's answers come first.
+  const [wave] = expected.entries.find(([id, flags]) => id >>> 24 === 0x0A && (flags & 1) === 0);
+  await page.evaluate(`for (const id of ["0x20000001", "${hex(wave, 8)}"]) {
+    const row = document.querySelector("#file-table tbody").insertRow();
+    row.dataset.id = id;
+    row.click();
+  }`);
+  const size = expected.files[String(wave)].length / 2;
+  await page.waitFor(`document.getElementById("detail-size").textContent.startsWith("${size} bytes")`);
+  assert.equal(await page.evaluate(`document.getElementById("sound").hidden`), true);
+});
+
+test("openInWorker reads a relative URL as the page's; a missing archive is a DatError naming the request",
+     { skip: missing }, async () => {
+  const page = await browser.newPage();
+  await page.goto(`${origin}/`);
+  assert.deepEqual(await page.evaluate(`(async () => {
+    history.replaceState(null, "", "/nested/page");
+    const { DatError, openInWorker } = await import("/brackwater_dat.mjs");
+    const remote = await openInWorker("portal.dat");
+    await remote.close();
+    return [remote.header.rootOffset,
+            await openInWorker("missing.dat").catch((error) => [error instanceof DatError, error.message])];
+  })()`), [expected.header.root_offset, [true, `${origin}/nested/missing.dat (bytes 0-65535): 404 Not Found`]]);
 });
 
 test("an archive served without ranges is read whole, once, and the page says so", { skip: missing }, async () => {
