@@ -160,7 +160,9 @@ export interface RemoteArchive {
   entries(): Promise<DatFileEntry[]>;
   getFile(id: number): Promise<Uint8Array>;
   readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
-  /** Ends the worker; one dropped without close() ends it when collected. */
+  /** Ends the worker; later calls reject with a DatError, and closing again
+   * settles as the first close did. One dropped without close() ends its
+   * worker when collected. */
   close(): Promise<void>;
 }
 

@@ -611,7 +611,15 @@ function connect(worker) {
     pending.set(id, { resolve, reject, holder });
     worker.postMessage({ id, call: name, args });
   });
-  return { ready, call };
+  // Ends the worker: a terminated worker answers nothing, so what waits on
+  // it, and every later call, fails with `error` rather than never settling.
+  const end = (error) => {
+    failed ??= error;
+    worker.terminate();
+    for (const waiting of pending.values()) waiting.reject(failed);
+    pending.clear();
+  };
+  return { ready, call, end };
 }
 
 // Opens an archive in a dedicated worker (brackwater_dat.worker.mjs beside
@@ -627,6 +635,7 @@ export async function openInWorker(input, { onDemand = false } = {}) {
   const connection = connect(worker);
   await connection.ready;
   let remote = null;
+  let closing = null;
   const call = (name, ...args) => connection.call(remote, name, args);
   let opened;
   try {
@@ -663,12 +672,10 @@ export async function openInWorker(input, { onDemand = false } = {}) {
     getFile: (id) => call("getFile", id),
     readFileData: (firstBlock, size) => call("readFileData", firstBlock, size),
     async close() {
+      if (closing) return closing;
       abandoned.unregister(worker);
-      try {
-        await call("close");
-      } finally {
-        worker.terminate();
-      }
+      closing = call("close").finally(() => connection.end(new DatError("the archive is closed", "Closed")));
+      return closing;
     },
   };
   abandoned.register(remote, worker, worker);

@@ -128,7 +128,7 @@ test("a sound id the archive does not hold is the page's error; of two files ask
   assert.equal(await page.evaluate(`document.getElementById("sound").hidden`), true);
 });
 
-test("openInWorker reads a relative URL as the page's; a missing archive is a DatError naming the request",
+test("openInWorker reads a relative URL as the page's; a missing archive is a DatError naming the request; a closed archive refuses calls",
      { skip: missing }, async () => {
   const page = await browser.newPage();
   await page.goto(`${origin}/`);
@@ -137,9 +137,13 @@ test("openInWorker reads a relative URL as the page's; a missing archive is a Da
     const { DatError, openInWorker } = await import("/brackwater_dat.mjs");
     const remote = await openInWorker("portal.dat");
     await remote.close();
+    const failure = (error) => [error instanceof DatError, error.message];
     return [remote.header.rootOffset,
-            await openInWorker("missing.dat").catch((error) => [error instanceof DatError, error.message])];
-  })()`), [expected.header.root_offset, [true, `${origin}/nested/missing.dat (bytes 0-65535): 404 Not Found`]]);
+            await openInWorker("missing.dat").catch(failure),
+            (await remote.close()) === undefined,  // settles, as the first did
+            await remote.getFile(0x20000001).catch(failure)];
+  })()`), [expected.header.root_offset, [true, `${origin}/nested/missing.dat (bytes 0-65535): 404 Not Found`],
+           true, [true, "the archive is closed"]]);
 });
 
 test("an archive served without ranges is read whole, once, and the page says so", { skip: missing }, async () => {
