@@ -15,7 +15,7 @@ struct FaultPlan {
   // With FailAt this read (counting from 1) fails with EIO; with FailFrom, it
   // and every read after it.
   std::atomic<long> fail_at{0};
-  std::atomic<long> reads{0};    // read_at calls so far
+  std::atomic<long> reads{0};  // read_at calls so far
   // With Poison: a read that touches [poison_begin, poison_end) fails with EIO.
   std::uint64_t poison_begin = 0;
   std::uint64_t poison_end = 0;

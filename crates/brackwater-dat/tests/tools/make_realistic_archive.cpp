@@ -15,8 +15,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const auto files = static_cast<std::uint32_t>(std::stoul(argv[1]));
-  const brackwater_dat::Bytes image = brackwater_dat::test_support::realistic_image(files, false, true);
+  const brackwater_dat::Bytes image =
+      brackwater_dat::test_support::realistic_image(files, false, true);
   std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  out.write(reinterpret_cast<const char*>(image.data()),
+            static_cast<std::streamsize>(image.size()));
   return out ? 0 : 1;
 }
