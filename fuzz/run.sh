@@ -4,6 +4,9 @@
 # seeds in fuzz/corpus/TARGET start a working corpus in build/fuzz/corpus/TARGET;
 # inputs that break the target land in build/fuzz/artifacts/TARGET/ (commit
 # them to fuzz/corpus/TARGET once fixed, so every build replays them).
+# The fuzz preset builds with clang-19 against g++ 12's standard library, whose
+# stable_sort calls a function that library marks deprecated: that preset does
+# not make deprecation warnings errors (the g++ builds still do).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
