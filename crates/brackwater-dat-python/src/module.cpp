@@ -63,6 +63,34 @@ class FreshBytes {
   PyObject* object_;
 };
 
+// Runs `read(buffer_for)` without the GIL and returns the bytes object it
+// read into: `buffer_for(size)` makes it, with the GIL, once the read knows
+// its size (which a hostile entry cannot make larger than the archive
+// allows), and the read returns how many bytes it wrote. A failure to make
+// it is raised as Python's own error, once the read has returned.
+template <class Read>
+py::bytes read_into_fresh_bytes(Read&& read) {
+  std::optional<FreshBytes> bytes;
+  bool python_error = false;
+  const DatDatabase::BufferFor buffer_for =
+      [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+    const py::gil_scoped_acquire held;
+    try {
+      return bytes.emplace(size).span();
+    } catch (py::error_already_set& error) {
+      python_error = true;
+      error.restore();
+      return std::unexpected(DatError{DatError::Other{"no bytes object"}});
+    }
+  };
+  Result<std::size_t> written = [&] {
+    py::gil_scoped_release released;
+    return read(buffer_for);
+  }();
+  if (python_error) throw py::error_already_set();
+  return bytes->take(value_or_raise(std::move(written)));
+}
+
 // The bytes of any contiguous bytes-like object, while it is held; a
 // writable one (a bytearray, a memoryview, a numpy array) when asked for.
 class BufferView {
@@ -164,29 +192,10 @@ class PyDatabase {
     return list;
   }
 
-  // Read straight into the bytes object returned, made (with the GIL) once
-  // the read knows its size, which a hostile entry cannot make larger than
-  // the archive allows.
   py::bytes get_file(const py::object& id) const {
     const std::uint32_t value = to_u32(id, "file id");
-    std::optional<FreshBytes> bytes;
-    bool python_error = false;
-    auto written = [&] {
-      py::gil_scoped_release released;
-      return db_.read_file(value, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
-        const py::gil_scoped_acquire held;
-        try {
-          return bytes.emplace(size).span();
-        } catch (py::error_already_set& error) {
-          // Raised again below, once the read has returned.
-          python_error = true;
-          error.restore();
-          return std::unexpected(DatError{DatError::Other{"no bytes object"}});
-        }
-      });
-    }();
-    if (python_error) throw py::error_already_set();
-    return bytes->take(value_or_raise(std::move(written)));
+    return read_into_fresh_bytes(
+        [&](const DatDatabase::BufferFor& buffer) { return db_.read_file(value, buffer); });
   }
 
   std::size_t read_file_into(const py::object& id, const py::object& buffer) const {
@@ -202,13 +211,12 @@ class PyDatabase {
   py::bytes read_file_data(const py::object& first_block, const py::object& size) const {
     const std::uint32_t block = to_u32(first_block, "first_block");
     const std::uint32_t count = to_u32(size, "size");
-    // More than the archive holds is refused before anything is allocated.
-    std::optional<FreshBytes> bytes;
-    auto read = db_.read_file_data(block, count, [&](std::size_t size) {
-      return Result<std::span<std::uint8_t>>(bytes.emplace(size).span());
+    return read_into_fresh_bytes([&](const DatDatabase::BufferFor& buffer) -> Result<std::size_t> {
+      if (auto read = db_.read_file_data(block, count, buffer); !read) {
+        return std::unexpected(std::move(read.error()));
+      }
+      return count;
     });
-    if (!read) raise(read.error());
-    return bytes->take(count);
   }
 
  private:
