@@ -10,14 +10,26 @@
 
 namespace brackwater_dat::cli {
 
-// The archive at `path`, or none after reporting why it cannot be opened.
-std::optional<DatDatabase> open_archive(const std::string& path,
-                                        DirectoryLoading loading = DirectoryLoading::whole);
+// How a command opens its archive.
+struct Opening {
+  DirectoryLoading loading = DirectoryLoading::whole;
+  // Whether a header that is not an archive's (see check_header) is refused
+  // before anything is read or written, or only shown (info, verify,
+  // --any-header).
+  bool refuse_foreign = true;
+};
 
-// One warning line when the archive's header does not look like an
-// archive's (see check_header), naming what is wrong; what was read is
-// still shown.
-void warn_unless_archive(const DatDatabase& db, const std::string& path);
+// The archive at `path`, or none after reporting why it cannot be opened, or
+// why it is not an archive.
+std::optional<DatDatabase> open_archive(const std::string& path, const Opening& opening = {});
+
+// Why the archive at `path` could not be opened, for people: the library's
+// words, with the path where they do not name it, and a header cut short in
+// the archive's terms.
+std::string open_failure_text(const std::string& path, const DatError& error);
+
+// The header's problems as one text, "; " between them.
+std::string header_problem_text(const std::vector<std::string>& problems);
 
 // The directory's entries sorted by id, only those of `type` when one is
 // given; none after reporting why they cannot be listed.
@@ -28,9 +40,12 @@ std::optional<std::vector<DatFileEntry>> sorted_entries(
 std::vector<DatFileEntry> of_type(std::vector<DatFileEntry> entries,
                                   std::optional<std::uint8_t> type);
 
-// Why file `id` could not be read, for people: `error`'s display text; for an
-// id not in the archive, with the id the person probably meant when they
-// typed decimal digits that name a file in hex.
+// Why file `id` could not be read, for people: `error`'s text; for an id not
+// in the archive, with the id the person probably meant when they typed
+// decimal digits that name a file in hex.
 std::string failure_text(const DatDatabase& db, const TypedId& id, const DatError& error);
+
+// "1 file", "2 files": a count and its noun in agreement.
+std::string counted(std::uint64_t count, std::string_view noun);
 
 }  // namespace brackwater_dat::cli

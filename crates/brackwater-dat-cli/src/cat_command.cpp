@@ -12,10 +12,13 @@ ExitStatus run_cat(const CatOptions& options) {
     return ExitStatus::Failure;
   }
   const auto db = open_archive(
-      options.archive, options.on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole);
+      options.archive, {options.on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole,
+                        !options.any_header});
   if (!db) return ExitStatus::Failure;
   const auto bytes =
-      options.raw ? db->read_stored(options.id.value) : db->get_file(options.id.value);
+      options.raw
+          ? db->read_stored(options.id.value)
+          : db->get_file(options.id.value, options.partial ? ShortStream::keep : ShortStream::fail);
   if (!bytes) {
     report_error(failure_text(*db, options.id, bytes.error()));
     return ExitStatus::Failure;

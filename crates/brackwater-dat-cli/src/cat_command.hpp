@@ -14,6 +14,8 @@ struct CatOptions {
   bool raw = false;
   bool force = false;
   bool on_demand = false;
+  bool partial = false;     // a compressed file whose stream ends early: what decodes
+  bool any_header = false;  // read a file whose header is not an archive's
 };
 
 // One file's contents, or its stored bytes, to standard output.

@@ -23,7 +23,9 @@ namespace {
 const CLI::Validator kIdText(
     [](const std::string& text) {
       return parse_id(text) ? std::string()
-                            : "'" + text + "' is not an id: use 0x and hex digits, or decimal";
+                            : "'" + text +
+                                  "' is not an id: use hex digits (0x0A000262 or 0A000262), or "
+                                  "decimal";
     },
     "");
 
@@ -78,12 +80,13 @@ void add_id(CLI::App& command, const std::string& name, TypedId& id,
       ->required();
 }
 
-void add_kinds(CLI::App& command, std::vector<TypedId>& kinds, const std::string& description) {
+void add_ids(CLI::App& command, const std::string& name, std::vector<TypedId>& ids,
+             const std::string& description) {
   command
       .add_option_function<std::vector<std::string>>(
-          "KIND",
-          [&kinds](const std::vector<std::string>& texts) {
-            for (const auto& text : texts) kinds.push_back(*parse_typed_id(text));
+          name,
+          [&ids](const std::vector<std::string>& texts) {
+            for (const auto& text : texts) ids.push_back(*parse_typed_id(text));
           },
           description)
       ->check(kIdText);
@@ -96,6 +99,23 @@ void add_type(CLI::App& command, std::optional<std::uint8_t>& type) {
           "only files of this type, as 0A or 0x0A")
       ->check(kTypeText)
       ->option_text("TT");
+}
+
+void add_any_header(CLI::App& command, bool& any_header) {
+  command.add_flag("--any-header", any_header,
+                   "read the file even where its header is not an archive's");
+}
+
+void add_partial(CLI::App& command, bool& partial) {
+  command.add_flag("--partial", partial,
+                   "take what decodes of a compressed file whose stream ends early");
+}
+
+void add_threads(CLI::App& command, unsigned& threads) {
+  threads = default_threads();
+  command.add_option("--threads", threads, "threads to use (default: the hardware's)")
+      ->check(kThreadsText)
+      ->option_text("N");
 }
 
 void add_on_demand(CLI::App& command, bool& on_demand) {
@@ -163,6 +183,8 @@ ExitStatus run_command_line(int argc, char** argv) {
   app.require_subcommand(1);
   // The same syntax everywhere: on Windows, CLI11 would take /x for an option.
   app.allow_windows_style_options(false);
+  bool debug = false;
+  app.add_flag("--debug", debug, "show errors in the library's debug text, for bug reports");
 
   InfoOptions info;
   auto* info_command = app.add_subcommand(
@@ -174,7 +196,10 @@ ExitStatus run_command_line(int argc, char** argv) {
   auto* ls_command = app.add_subcommand("ls", "every file sorted by id, one line each");
   add_archive(*ls_command, ls.archive);
   add_type(*ls_command, ls.type);
+  ls_command->add_flag("--long", ls.long_format,
+                       "a header line, times as ISO 8601 and compressed files' decompressed sizes");
   add_json(*ls_command, ls.json);
+  add_any_header(*ls_command, ls.any_header);
 
   CatOptions cat;
   auto* cat_command = app.add_subcommand("cat", "a file's contents to standard output");
@@ -183,39 +208,43 @@ ExitStatus run_command_line(int argc, char** argv) {
   cat_command->add_flag("--raw", cat.raw, "the stored bytes, not decompressed");
   cat_command->add_flag("--force", cat.force, "write even to a terminal");
   add_on_demand(*cat_command, cat.on_demand);
+  add_partial(*cat_command, cat.partial);
+  add_any_header(*cat_command, cat.any_header);
 
   ExtractOptions extract;
-  extract.threads = default_threads();
-  auto* extract_command =
-      app.add_subcommand("extract", "every file (or one type) to DIR/TT/XXXXXXXX.bin");
+  auto* extract_command = app.add_subcommand(
+      "extract", "every file (or one type's, or those named) to DIR/TT/XXXXXXXX.bin");
   add_archive(*extract_command, extract.archive);
   extract_command->add_option("DIR", extract.folder, "the folder to extract into")->required();
+  add_ids(*extract_command, "ID", extract.ids, "only these files, as 0x0A000262 or 0A000262");
   add_type(*extract_command, extract.type);
   extract_command->add_flag("--raw", extract.raw, "the stored bytes, not decompressed");
-  extract_command
-      ->add_option("--threads", extract.threads, "threads to use (default: the hardware's)")
-      ->check(kThreadsText)
-      ->option_text("N");
+  add_threads(*extract_command, extract.threads);
   extract_command->add_flag("--force", extract.force, "overwrite files that exist");
   extract_command->add_flag("--allow-shared", extract.allow_shared,
                             "extract files whose chains loop or share blocks too");
   add_progress(*extract_command, extract.progress);
+  add_partial(*extract_command, extract.partial);
+  add_any_header(*extract_command, extract.any_header);
 
   SoundOptions sound;
   auto* sound_command = app.add_subcommand("sound", "a decoded sound table");
   add_archive(*sound_command, sound.archive);
   add_id(*sound_command, "TABLE_ID", sound.table, "the sound table's id, as 0x20000001");
-  add_kinds(*sound_command, sound.kinds, "only these sound kinds");
+  add_ids(*sound_command, "KIND", sound.kinds, "only these sound kinds");
   add_json(*sound_command, sound.json);
   add_on_demand(*sound_command, sound.on_demand);
+  add_any_header(*sound_command, sound.any_header);
 
   ResolveOptions resolve;
   auto* resolve_command = app.add_subcommand("resolve", "the wave each sound kind plays");
   add_archive(*resolve_command, resolve.archive);
   add_id(*resolve_command, "TABLE_ID", resolve.table, "the sound table's id, as 0x20000001");
-  add_kinds(*resolve_command, resolve.kinds, "the sound kinds, as 0x58 or decimal");
+  add_ids(*resolve_command, "KIND", resolve.kinds, "the sound kinds, as 0x58 or decimal");
   resolve_command->get_option("KIND")->required();
+  add_json(*resolve_command, resolve.json);
   add_on_demand(*resolve_command, resolve.on_demand);
+  add_any_header(*resolve_command, resolve.any_header);
 
   VerifyOptions verify;
   auto* verify_command = app.add_subcommand(
@@ -225,11 +254,20 @@ ExitStatus run_command_line(int argc, char** argv) {
   add_progress(*verify_command, verify.progress);
 
   DiffOptions diff;
-  auto* diff_command = app.add_subcommand("diff", "files added, removed and changed");
+  auto* diff_command = app.add_subcommand(
+      "diff", "files added, removed and changed, in their entries or their contents");
   diff_command->add_option("OLD", diff.old_archive, "the older archive")->required();
   diff_command->add_option("NEW", diff.new_archive, "the newer archive")->required();
-  diff_command->add_flag("--content", diff.content, "compare the files' contents too");
+  diff_command->add_flag("--entries", diff.entries_only,
+                         "compare the directories' entries alone, not the files' contents");
+  // Contents are compared by default; the flag that asked for it stays for scripts.
+  diff_command
+      ->add_flag_callback(
+          "--content", [] {}, "compare the files' contents (the default)")
+      ->group("");
+  add_threads(*diff_command, diff.threads);
   add_json(*diff_command, diff.json);
+  add_any_header(*diff_command, diff.any_header);
 
   for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
     command->group("Commands");
@@ -252,6 +290,7 @@ ExitStatus run_command_line(int argc, char** argv) {
     return ExitStatus::Failure;
   }
 
+  set_debug_errors(debug);
   if (info_command->parsed()) return run_info(info);
   if (ls_command->parsed()) return run_ls(ls);
   if (cat_command->parsed()) return run_cat(cat);

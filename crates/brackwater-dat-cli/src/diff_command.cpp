@@ -44,18 +44,19 @@ ContentComparison compare_contents(const DatDatabase& old_db, const DatDatabase&
   const auto new_file = new_db.get_file(id);
   ContentComparison comparison{!old_file || !new_file || *old_file != *new_file, {}};
   if (!old_file)
-    comparison.errors.push_back("OLD " + hex_id(id) + ": " + display_text(old_file.error()));
+    comparison.errors.push_back("OLD " + hex_id(id) + ": " + error_text(old_file.error()));
   if (!new_file)
-    comparison.errors.push_back("NEW " + hex_id(id) + ": " + display_text(new_file.error()));
+    comparison.errors.push_back("NEW " + hex_id(id) + ": " + error_text(new_file.error()));
   return comparison;
 }
 
 }  // namespace
 
 ExitStatus run_diff(const DiffOptions& options) {
-  const auto old_db = open_archive(options.old_archive);
+  const Opening opening{.refuse_foreign = !options.any_header};
+  const auto old_db = open_archive(options.old_archive, opening);
   if (!old_db) return ExitStatus::Failure;
-  const auto new_db = open_archive(options.new_archive);
+  const auto new_db = open_archive(options.new_archive, opening);
   if (!new_db) return ExitStatus::Failure;
 
   const auto old_entries = sorted_entries(*old_db);
@@ -85,9 +86,9 @@ ExitStatus run_diff(const DiffOptions& options) {
     if (!entry_in(*old_entries, new_entry.id)) differences[new_entry.id] = {Change::Added};
   }
 
-  if (options.content) {
+  if (!options.entries_only) {
     std::vector<ContentComparison> comparisons(in_both.size());
-    for_each_index(in_both.size(), default_threads(), [&](std::size_t i) {
+    for_each_index(in_both.size(), options.threads, [&](std::size_t i) {
       comparisons[i] = compare_contents(*old_db, *new_db, in_both[i]);
     });
     for (std::size_t i = 0; i < in_both.size(); ++i) {

@@ -9,8 +9,10 @@ namespace brackwater_dat::cli {
 struct DiffOptions {
   std::string old_archive;
   std::string new_archive;
-  bool content = false;
+  bool entries_only = false;  // compare the directories alone, not the files' contents
+  unsigned threads = 1;
   bool json = false;
+  bool any_header = false;
 };
 
 // Files added, removed and changed between two archives.

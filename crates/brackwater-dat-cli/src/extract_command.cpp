@@ -1,5 +1,6 @@
 #include "extract_command.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <new>
@@ -87,7 +88,8 @@ Failures refusals(const DatDatabase& db, const std::vector<DatFileEntry>& all,
 // keeps from file to file, valid until its next file. The buffer grows only
 // once a read has found the size sound, and a growth that cannot be had is
 // an error, not the end of the process.
-Result<ByteView> read_into_buffer(const DatDatabase& db, const DatFileEntry& entry, bool raw) {
+Result<ByteView> read_into_buffer(const DatDatabase& db, const DatFileEntry& entry, bool raw,
+                                  ShortStream short_stream) {
   thread_local Bytes buffer;
   const auto room = [](std::size_t size) -> Result<std::span<std::uint8_t>> {
     try {
@@ -103,24 +105,52 @@ Result<ByteView> read_into_buffer(const DatDatabase& db, const DatFileEntry& ent
     }
     return ByteView(buffer.data(), entry.size);
   }
-  auto written = db.read_file(entry.id, room);
+  auto written = db.read_file(entry.id, room, short_stream);
   if (!written) return std::unexpected(written.error());
   return ByteView(buffer.data(), *written);
+}
+
+// The files asked for, sorted by id: those of the type given and, when ids
+// are given, those ids; none after reporting an id the archive does not hold,
+// before anything is written.
+std::optional<std::vector<DatFileEntry>> chosen_entries(const DatDatabase& db,
+                                                        const std::vector<DatFileEntry>& all,
+                                                        const ExtractOptions& options) {
+  std::vector<DatFileEntry> entries = of_type(all, options.type);
+  if (options.ids.empty()) return entries;
+  std::vector<DatFileEntry> chosen;
+  for (const TypedId& id : options.ids) {
+    const auto found = std::ranges::lower_bound(entries, id.value, {}, &DatFileEntry::id);
+    if (found == entries.end() || found->id != id.value) {
+      const DatError missing{DatError::NotFound{id.value}};
+      report_error(failure_text(db, id, missing) + (options.type && db.find(id.value)
+                                                        ? " of type " + format_type(*options.type)
+                                                        : std::string()));
+      return std::nullopt;
+    }
+    chosen.push_back(*found);
+  }
+  std::ranges::sort(chosen, {}, &DatFileEntry::id);
+  const auto repeated = std::ranges::unique(chosen, {}, &DatFileEntry::id);
+  chosen.erase(repeated.begin(), repeated.end());
+  return chosen;
 }
 
 }  // namespace
 
 ExitStatus run_extract(const ExtractOptions& options) {
-  const auto db = open_archive(options.archive);
+  const auto db = open_archive(options.archive, {.refuse_foreign = !options.any_header});
   if (!db) return ExitStatus::Failure;
+  const auto all = sorted_entries(*db);
+  if (!all) return ExitStatus::Failure;
+  const auto chosen = chosen_entries(*db, *all, options);
+  if (!chosen) return ExitStatus::Failure;
+  const std::vector<DatFileEntry>& entries = *chosen;
   auto root = OutputFolder::open(options.folder);
   if (!root) {
     report_error(root.error());
     return ExitStatus::Failure;
   }
-  const auto all = sorted_entries(*db);
-  if (!all) return ExitStatus::Failure;
-  const std::vector<DatFileEntry> entries = of_type(*all, options.type);
   const Interruption interruption;
   // Why each file (by position) was not stored: refused at the start, or
   // failed as it was written; none when written or when its type folder failed.
@@ -143,9 +173,10 @@ ExitStatus run_extract(const ExtractOptions& options) {
     std::optional<std::uint64_t> written;
     if (const auto folder = folders.find(file_type_of(entry.id)); !failures[i] && folder->second) {
       const auto read = [&]() -> std::expected<ByteView, std::string> {
-        auto bytes = read_into_buffer(*db, entry, options.raw);
+        auto bytes = read_into_buffer(*db, entry, options.raw,
+                                      options.partial ? ShortStream::keep : ShortStream::fail);
         if (!bytes) {
-          return std::unexpected(hex_id(entry.id) + ": " + display_text(bytes.error()));
+          return std::unexpected(hex_id(entry.id) + ": " + error_text(bytes.error()));
         }
         return *bytes;
       };
@@ -175,11 +206,11 @@ ExitStatus run_extract(const ExtractOptions& options) {
     }
   }
   report_failures(failures);
-  const std::string summary = "extracted " + std::to_string(written_files.load()) + " files, " +
-                              std::to_string(written_bytes.load()) + " bytes, " +
+  const std::string summary = "extracted " + counted(written_files.load(), "file") + ", " +
+                              counted(written_bytes.load(), "byte") + ", " +
                               std::to_string(failed) + " failed\n";
   if (Interruption::signal() != 0) {
-    report_error("interrupted; " + std::to_string(interrupted) + " files not extracted");
+    report_error("interrupted; " + counted(interrupted, "file") + " not extracted");
     deliver(summary, ExitStatus::Success);
     return Interruption::status();
   }

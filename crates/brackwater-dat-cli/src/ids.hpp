@@ -7,11 +7,12 @@
 
 namespace brackwater_dat::cli {
 
-// A file id, table id or sound kind as typed: 0x and hexadecimal digits, or
-// decimal digits, within 32 bits. Anything else is none.
+// A file id, table id or sound kind as typed, within 32 bits: 0x (or 0X) and
+// hexadecimal digits; hexadecimal digits with at least one letter, as the
+// tool names files without 0x; or decimal digits. Anything else is none.
 std::optional<std::uint32_t> parse_id(std::string_view text);
 
-// An id as typed, and, when it was typed in decimal, what the same digits
+// An id as typed, and, when it was typed in decimal digits alone, what the same digits
 // mean in hex (if that differs and fits): the id a person who left out the
 // 0x had in mind.
 struct TypedId {
@@ -27,7 +28,7 @@ struct TypedId {
 };
 std::optional<TypedId> parse_typed_id(std::string_view text);
 
-// A file type as typed: one or two hexadecimal digits, with or without 0x.
+// A file type as typed: one or two hexadecimal digits, with or without 0x or 0X.
 std::optional<std::uint8_t> parse_type(std::string_view text);
 
 }  // namespace brackwater_dat::cli

@@ -46,7 +46,7 @@ std::vector<Field> header_fields(const DatHeader& h) {
 }  // namespace
 
 ExitStatus run_info(const InfoOptions& options) {
-  const auto db = open_archive(options.archive);
+  const auto db = open_archive(options.archive, {.refuse_foreign = false});
   if (!db) return ExitStatus::Failure;
   const std::uint64_t length = db->length();
   const auto entries = sorted_entries(*db);
@@ -60,7 +60,9 @@ ExitStatus run_info(const InfoOptions& options) {
   }
   const std::vector<Field> fields = header_fields(db->header());
   const std::size_t files = entries->size();
-  warn_unless_archive(*db, options.archive);
+  // Shown, not refused: info is where a person looks at what the file holds.
+  const std::vector<std::string> problems = check_header(db->header(), length);
+  const ExitStatus status = problems.empty() ? ExitStatus::Success : ExitStatus::Problems;
 
   if (options.json) {
     Json header = Json::object();
@@ -70,8 +72,8 @@ ExitStatus run_info(const InfoOptions& options) {
     const Json document = {{"path", options.archive},  {"length", length},
                            {"header", header},         {"files", files},
                            {"compressed", compressed}, {"stored_bytes", stored_bytes},
-                           {"types", type_counts}};
-    return deliver(json_text(document), ExitStatus::Success);
+                           {"types", type_counts},     {"problems", problems}};
+    return deliver(json_text(document), status);
   }
 
   std::string out =
@@ -82,7 +84,8 @@ ExitStatus run_info(const InfoOptions& options) {
   for (const auto& [type, count] : types) {
     out += "type " + format_type(type) + ": " + std::to_string(count) + "\n";
   }
-  return deliver(out, ExitStatus::Success);
+  for (const std::string& problem : problems) out += "problem: " + problem + "\n";
+  return deliver(out, status);
 }
 
 }  // namespace brackwater_dat::cli

@@ -8,6 +8,8 @@
 namespace brackwater_dat::cli {
 namespace {
 
+bool debug_errors = false;
+
 void report(std::string_view label, std::string_view message) {
   std::string line = "brackwater-dat: ";
   line.append(label).append(": ").append(message) += '\n';
@@ -15,6 +17,12 @@ void report(std::string_view label, std::string_view message) {
 }
 
 }  // namespace
+
+void set_debug_errors(bool debug) { debug_errors = debug; }
+
+std::string error_text(const DatError& error) {
+  return debug_errors ? debug_text(error) : display_text(error);
+}
 
 void report_error(std::string_view message) { report("error", message); }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <brackwater_dat/error.hpp>
+#include <string>
 #include <string_view>
 
 namespace brackwater_dat::cli {
@@ -9,6 +11,11 @@ enum class ExitStatus : int {
   Problems = 1,  // verify found problems, diff found differences, extract missed files
   Failure = 2,   // a usage error, or the archive or a needed file could not be read
 };
+
+// Errors as --debug asks: the library's debug text (its variant and every
+// detail, for bug reports) rather than the one line for people.
+void set_debug_errors(bool debug);
+std::string error_text(const DatError& error);
 
 // One line on standard error: "brackwater-dat: error: " and the message.
 void report_error(std::string_view message);

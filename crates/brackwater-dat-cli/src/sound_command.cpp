@@ -16,11 +16,24 @@ using file_type::SoundTable;
 
 constexpr std::uint8_t kSoundTableType = 0x20;
 
+// Why a table's bytes do not decode, after its name: where they run out, in
+// the table's terms, or the library's words.
+std::string table_failure_text(const ParseError& error, ByteView bytes) {
+  const DatError as_read{DatError::BinRead{error}};
+  if (error.cause().kind() != IoErrorKind::UnexpectedEof || error.frames().empty() ||
+      error_text(as_read) != display_text(as_read)) {
+    return ": " + error_text(as_read);
+  }
+  std::string where = error.frames().front().message;
+  if (!where.empty() && where[0] >= 'A' && where[0] <= 'Z') where[0] += 'a' - 'A';
+  return " is cut short: its " + counted(bytes.size(), "byte") + " end " + where;
+}
+
 // The table `id` of the archive, decoded; none after reporting why not.
-std::optional<SoundTable> load_table(const std::string& archive, const TypedId& id,
-                                     bool on_demand) {
-  const auto db =
-      open_archive(archive, on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole);
+std::optional<SoundTable> load_table(const std::string& archive, const TypedId& id, bool on_demand,
+                                     bool any_header) {
+  const auto db = open_archive(
+      archive, {on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole, !any_header});
   if (!db) return std::nullopt;
   if (const auto entry = db->find(id.value); !entry) {
     report_error(failure_text(*db, id, entry.error()));
@@ -32,14 +45,15 @@ std::optional<SoundTable> load_table(const std::string& archive, const TypedId& 
                  ", not a sound table (type " + format_type(kSoundTableType) + ")");
     return std::nullopt;
   }
-  const auto bytes = db->get_file(id.value);
+  // A table whose stream ends early is cut short: the read says by how much.
+  const auto bytes = db->get_file(id.value, ShortStream::fail);
   if (!bytes) {
-    report_error(display_text(bytes.error()));
+    report_error(error_text(bytes.error()));
     return std::nullopt;
   }
   auto table = SoundTable::unpack(*bytes);
   if (!table) {
-    report_error("sound table " + hex_id(id.value) + ": " + display_text(table.error()));
+    report_error("sound table " + hex_id(id.value) + table_failure_text(table.error(), *bytes));
     return std::nullopt;
   }
   return std::move(*table);
@@ -64,7 +78,8 @@ std::string wave_text(std::optional<std::uint32_t> wave) {
 }  // namespace
 
 ExitStatus run_sound(const SoundOptions& options) {
-  const auto table = load_table(options.archive, options.table, options.on_demand);
+  const auto table =
+      load_table(options.archive, options.table, options.on_demand, options.any_header);
   if (!table) return ExitStatus::Failure;
   note_mistyped_kinds(*table, options.kinds);
   // Every kind in order, or those asked for in the order asked, each once.
@@ -121,9 +136,18 @@ ExitStatus run_sound(const SoundOptions& options) {
 }
 
 ExitStatus run_resolve(const ResolveOptions& options) {
-  const auto table = load_table(options.archive, options.table, options.on_demand);
+  const auto table =
+      load_table(options.archive, options.table, options.on_demand, options.any_header);
   if (!table) return ExitStatus::Failure;
   note_mistyped_kinds(*table, options.kinds);
+  if (options.json) {
+    Json waves = Json::array();
+    for (const TypedId& kind : options.kinds) {
+      const auto wave = table->resolve_sound(kind.value);
+      waves.push_back({{"kind", kind.value}, {"wave", wave ? Json(*wave) : Json(nullptr)}});
+    }
+    return deliver(json_text({{"id", table->id()}, {"waves", waves}}), ExitStatus::Success);
+  }
   std::string out;
   for (const TypedId& kind : options.kinds) {
     out += format_kind(kind.value) + " " + wave_text(table->resolve_sound(kind.value)) + "\n";

@@ -15,13 +15,16 @@ struct SoundOptions {
   std::vector<TypedId> kinds;  // none: every kind in the table, else these in this order
   bool json = false;
   bool on_demand = false;
+  bool any_header = false;
 };
 
 struct ResolveOptions {
   std::string archive;
   TypedId table;
   std::vector<TypedId> kinds;
+  bool json = false;
   bool on_demand = false;
+  bool any_header = false;
 };
 
 // A decoded sound table: its kinds, their waves and entries.

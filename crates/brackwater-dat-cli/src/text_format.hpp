@@ -19,6 +19,8 @@ std::string format_hex_bytes(std::span<const std::uint8_t> bytes);
 // another control character, in double quotes with those escaped, so that a
 // name cannot break a line or pass for another.
 std::string shown_path(std::string_view path);
+// Seconds since 1970 as ISO 8601 in UTC: 2024-01-31T12:00:00Z.
+std::string format_time(std::uint32_t seconds);
 // Spaces in front of `text` up to `width` characters.
 std::string pad_left(std::string_view text, std::size_t width);
 // Spaces after `text` up to `width` characters.

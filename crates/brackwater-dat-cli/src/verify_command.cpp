@@ -7,6 +7,7 @@
 #include "chain_layout.hpp"
 #include "json_output.hpp"
 #include "parallel.hpp"
+#include "process.hpp"
 #include "progress.hpp"
 #include "text_format.hpp"
 
@@ -23,26 +24,19 @@ struct FileCheck {
 // A compressed payload begins with the length it decompresses to; the decoder
 // stops quietly where the stream ends, so only a checker sees the shortfall.
 void check_stream(ByteView stored, FileCheck& check) {
-  if (stored.size() < 4) {
-    check.short_stream = "no length prefix in " + std::to_string(stored.size()) + " stored bytes";
-    return;
-  }
-  const std::uint32_t declared = std::uint32_t{stored[0]} | std::uint32_t{stored[1]} << 8 |
-                                 std::uint32_t{stored[2]} << 16 | std::uint32_t{stored[3]} << 24;
   const auto decoded = utils::try_decompress_lrs(stored);
   if (!decoded) {
-    check.read_error = display_text(io_failure(decoded.error()));
-  } else if (decoded->size() < declared) {
-    check.short_stream = "declares " + std::to_string(declared) + " bytes, the stream yields " +
-                         std::to_string(decoded->size());
+    check.read_error = error_text(io_failure(decoded.error()));
+    return;
   }
+  check.short_stream = utils::lrs_shortfall(stored, decoded->size());
 }
 
 FileCheck check_file(const DatDatabase& db, const DatFileEntry& entry) {
   FileCheck check;
   const auto read = db.read_chain(entry.offset, entry.size);
   if (!read) {
-    check.read_error = display_text(read.error());
+    check.read_error = error_text(read.error());
     return check;
   }
   if (read->ended_early) {
@@ -55,24 +49,62 @@ FileCheck check_file(const DatDatabase& db, const DatFileEntry& entry) {
   return check;
 }
 
+// What verify found: each problem in JSON and as a line of text.
+struct Findings {
+  Json problems = Json::array();
+  std::string out;
+
+  void add(std::optional<std::uint32_t> id, const char* problem, const std::string& detail) {
+    problems.push_back(
+        {{"id", id ? Json(*id) : Json(nullptr)}, {"problem", problem}, {"detail", detail}});
+    out += (id ? hex_id(*id) + " " : std::string()) + problem + ": " + detail + "\n";
+  }
+
+  ExitStatus deliver_all(std::size_t files, bool json) {
+    const ExitStatus status = problems.empty() ? ExitStatus::Success : ExitStatus::Problems;
+    if (json) return deliver(json_text({{"files", files}, {"problems", problems}}), status);
+    out += "verified " + counted(files, "file") + ": " + counted(problems.size(), "problem") + "\n";
+    return deliver(out, status);
+  }
+};
+
+// A read that ran out of archive: the archive is shorter than it says.
+bool cut_short(const DatError& error) {
+  if (const auto* io = std::get_if<DatError::Io>(&error.value)) {
+    return io->error.kind() == IoErrorKind::UnexpectedEof;
+  }
+  const auto* parse = std::get_if<DatError::BinRead>(&error.value);
+  return parse && parse->error.cause().kind() == IoErrorKind::UnexpectedEof;
+}
+
 }  // namespace
 
 ExitStatus run_verify(const VerifyOptions& options) {
-  const auto db = open_archive(options.archive);
-  if (!db) return ExitStatus::Failure;
-  const auto listed = sorted_entries(*db);
-  if (!listed) return ExitStatus::Failure;
+  Findings findings;
+  // The header alone first: an archive cut short or a directory that cannot
+  // be read is what verify is there to report, not a failure to run.
+  const auto db = DatDatabase::open(path_of(options.archive), DirectoryLoading::on_demand);
+  if (!db) {
+    if (std::holds_alternative<DatError::PathError>(db.error().value)) {
+      report_error(open_failure_text(options.archive, db.error()));
+      return ExitStatus::Failure;
+    }
+    findings.add(std::nullopt, "truncated", open_failure_text(options.archive, db.error()));
+    return findings.deliver_all(0, options.json);
+  }
+  // A header that is not an archive's makes every file suspect: it comes first.
+  for (const std::string& detail : check_header(db->header(), db->length())) {
+    findings.add(std::nullopt, "header", detail);
+  }
+  const auto listed = db->entries();
+  if (!listed) {
+    findings.add(std::nullopt, cut_short(listed.error()) ? "truncated" : "directory",
+                 error_text(listed.error()));
+    return findings.deliver_all(0, options.json);
+  }
   const std::vector<DatFileEntry>& entries = *listed;
   std::uint64_t total_bytes = 0;
   for (const DatFileEntry& entry : entries) total_bytes += entry.size;
-
-  Json problems = Json::array();
-  std::string out;
-  // A header that is not an archive's makes every file suspect: it comes first.
-  for (const std::string& detail : check_header(db->header(), db->length())) {
-    problems.push_back({{"id", nullptr}, {"problem", "header"}, {"detail", detail}});
-    out += "header: " + detail + "\n";
-  }
 
   // The links first: a chain that comes back to a block walked before is
   // not read, which would read those blocks again for as long as its size
@@ -89,14 +121,13 @@ ExitStatus run_verify(const VerifyOptions& options) {
   // The directory as a search tree, which lookups on demand rely on.
   const auto order = db->directory_order_problems();
   if (!order) {
-    report_error(display_text(order.error()));
+    report_error(error_text(order.error()));
     return ExitStatus::Failure;
   }
 
   for (const DirectoryOrderProblem& problem : *order) {
-    const std::string detail = "directory node at " + hex_id(problem.node) + ": " + problem.detail;
-    problems.push_back({{"id", nullptr}, {"problem", "directory_order"}, {"detail", detail}});
-    out += "directory_order: " + detail + "\n";
+    findings.add(std::nullopt, "directory_order",
+                 "directory node at " + hex_id(problem.node) + ": " + problem.detail);
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const FileCheck& check = checks[i];
@@ -109,18 +140,10 @@ ExitStatus run_verify(const VerifyOptions& options) {
          {std::pair{"read_error", &check.read_error},
           std::pair{"short_stream", &check.short_stream}, std::pair{"shared_block", &shared},
           std::pair{"chain_loop", &loop}, std::pair{"early_end", &check.early_end}}) {
-      if (!*detail) continue;
-      problems.push_back({{"id", entries[i].id}, {"problem", name}, {"detail", **detail}});
-      out += hex_id(entries[i].id) + " " + name + ": " + **detail + "\n";
+      if (*detail) findings.add(entries[i].id, name, **detail);
     }
   }
-  const ExitStatus status = problems.empty() ? ExitStatus::Success : ExitStatus::Problems;
-  if (options.json) {
-    return deliver(json_text({{"files", entries.size()}, {"problems", problems}}), status);
-  }
-  out += "verified " + std::to_string(entries.size()) +
-         " files: " + std::to_string(problems.size()) + " problems\n";
-  return deliver(out, status);
+  return findings.deliver_all(entries.size(), options.json);
 }
 
 }  // namespace brackwater_dat::cli

@@ -61,13 +61,15 @@ class Diff : public ToolTest {
 };
 
 TEST_F(Diff, ListsAddedRemovedAndChangedFilesByIdButNotMovedOnes) {
-  const auto run = run_tool({"diff", old_, new_});
+  const auto run = run_tool({"diff", old_, new_, "--entries"});
   EXPECT_EQ(run.out,
             "~ 0x0A000010 version\n"
             "- 0x0A000011\n"
             "~ 0x0A000012 size,timestamp\n"
             "~ 0x0A000013 bit_flags,size\n"
             "+ 0x0B000001\n");
+  // By default the files' contents too: other bytes under the same entry.
+  EXPECT_TRUE(run_tool({"diff", old_, new_}).out.starts_with("~ 0x01000002 content\n"));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 1);
 }
@@ -81,6 +83,8 @@ TEST_F(Diff, ContentAddsFilesWhoseContentsDiffer) {
             "~ 0x0A000012 size,timestamp,content\n"
             "~ 0x0A000013 bit_flags,size\n"
             "+ 0x0B000001\n");
+  // By default the files' contents too: other bytes under the same entry.
+  EXPECT_TRUE(run_tool({"diff", old_, new_}).out.starts_with("~ 0x01000002 content\n"));
   EXPECT_EQ(run.exit_code, 1);
 }
 

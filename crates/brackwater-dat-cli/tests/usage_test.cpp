@@ -51,25 +51,27 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"ExtraArgument", {"info", "A", "B"}, "unexpected argument 'B'"},
         UsageCase{"HexDigitsThatAreNot",
                   {"cat", "A", "0xZZ"},
-                  "ID: '0xZZ' is not an id: use 0x and hex digits, or decimal"},
+                  "ID: '0xZZ' is not an id: use hex digits (0x0A000262 or 0A000262), or decimal"},
         UsageCase{"PrefixAlone",
                   {"cat", "A", "0x"},
-                  "ID: '0x' is not an id: use 0x and hex digits, or decimal"},
-        UsageCase{"UpperCasePrefix",
-                  {"cat", "A", "0X10"},
-                  "ID: '0X10' is not an id: use 0x and hex digits, or decimal"},
-        UsageCase{"DecimalWithLetters",
-                  {"cat", "A", "12abc"},
-                  "ID: '12abc' is not an id: use 0x and hex digits, or decimal"},
-        UsageCase{"PastThirtyTwoBits",
-                  {"cat", "A", "4294967296"},
-                  "ID: '4294967296' is not an id: use 0x and hex digits, or decimal"},
+                  "ID: '0x' is not an id: use hex digits (0x0A000262 or 0A000262), or decimal"},
+        UsageCase{"UpperCasePrefixAlone",
+                  {"cat", "A", "0X"},
+                  "ID: '0X' is not an id: use hex digits (0x0A000262 or 0A000262), or decimal"},
+        UsageCase{"NotHexLetters",
+                  {"cat", "A", "12abz"},
+                  "ID: '12abz' is not an id: use hex digits (0x0A000262 or 0A000262), or decimal"},
+        UsageCase{
+            "PastThirtyTwoBits",
+            {"cat", "A", "4294967296"},
+            "ID: '4294967296' is not an id: use hex digits (0x0A000262 or 0A000262), or decimal"},
         UsageCase{"HexPastThirtyTwoBits",
                   {"resolve", "A", "0x20000001", "0x100000000"},
-                  "KIND: '0x100000000' is not an id: use 0x and hex digits, or decimal"},
+                  "KIND: '0x100000000' is not an id: use hex digits (0x0A000262 or 0A000262), or "
+                  "decimal"},
         UsageCase{"SignedKind",
                   {"sound", "A", "0x20000001", "+5"},
-                  "KIND: '+5' is not an id: use 0x and hex digits, or decimal"},
+                  "KIND: '+5' is not an id: use hex digits (0x0A000262 or 0A000262), or decimal"},
         UsageCase{"ResolveWithoutKinds", {"resolve", "A", "0x20000001"}, "KIND is required"},
         UsageCase{"TypeOfThreeDigits",
                   {"ls", "A", "--type", "0A0"},
@@ -135,7 +137,9 @@ TEST_F(ToolTest, AFifoIsAPathThatCannotBeOpened) {
 TEST_F(ToolTest, AFifoIsAPathThatCannotBeOpened) {
   ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
   const auto run = run_tool({"ls", path("pipe")});
-  EXPECT_EQ(run.err, error_line("cannot open " + path("pipe") + ": Illegal seek (os error 29)"));
+  EXPECT_EQ(run.err, error_line("cannot open " + path("pipe") +
+                                ": Illegal seek (os error 29); an archive needs a seekable file, "
+                                "not a pipe"));
   EXPECT_EQ(run.exit_code, 2);
 }
 #endif

@@ -165,7 +165,7 @@ TEST_F(Verify, AChainThatLoopsOnItselfIsReportedOnce) {
   const auto text = run_tool({"verify", archive});
   EXPECT_EQ(text.out,
             "0x01000000 chain_loop: block 0x00000400 links back to block 0x00000400\n"
-            "verified 1 files: 1 problems\n");
+            "verified 1 file: 1 problem\n");
   EXPECT_EQ(text.exit_code, 1);
   const auto listing = run_tool({"verify", archive, "--json"});
   EXPECT_EQ(json::parse(listing.out)["problems"][0]["problem"], "chain_loop");

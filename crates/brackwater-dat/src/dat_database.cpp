@@ -18,12 +18,19 @@
 namespace brackwater_dat {
 namespace {
 
-Result<DatHeader> read_header(const Source& source) {
+// The header; an archive that ends inside it fails on the first field it
+// does not hold, saying where the archive ends.
+Result<DatHeader> read_header(const Source& source, std::uint64_t length) {
   std::array<std::uint8_t, kHeaderLength> bytes{};
   const auto got = source_reads::read_up_to(source, kHeaderOffset, bytes);
   auto header = decode_header(ByteView(bytes).first(got.count), got.error);
-  if (!header) return std::unexpected(DatError{DatError::BinRead{std::move(header.error())}});
-  return *header;
+  if (header) return *header;
+  ParseError error = std::move(header.error());
+  if (!got.error) {
+    error = ParseError(error.cause().with_short_read(kHeaderOffset + got.count, length),
+                       error.frames());
+  }
+  return std::unexpected(DatError{DatError::BinRead{std::move(error)}});
 }
 
 // The buffer `buffer(size)` gives, refused when smaller than `size`, naming
@@ -73,7 +80,7 @@ Result<DatDatabase> DatDatabase::open_source(std::unique_ptr<Source> source,
   }
   const auto length = source->length();
   if (!length) return io_error(length.error());
-  auto header = read_header(*source);
+  auto header = read_header(*source, *length);
   if (!header) return std::unexpected(std::move(header.error()));
   Directory directory;
   if (loading == DirectoryLoading::whole) {
@@ -179,7 +186,8 @@ Result<Bytes> DatDatabase::read_stored(std::uint32_t id) const {
 // smaller than `size` is refused, naming both sizes. Returns the bytes
 // written.
 template <class Buffer>
-Result<std::size_t> DatDatabase::read_entry(const DatFileEntry& entry, Buffer&& buffer) const {
+Result<std::size_t> DatDatabase::read_entry(const DatFileEntry& entry, Buffer&& buffer,
+                                            ShortStream short_stream) const {
   const BlockChain chain(*source_, length_, header_.block_size, run_hint_.get());
   // No file holds more than the archive: a larger size is refused before a
   // buffer is asked for it, as a chain read refuses it.
@@ -205,17 +213,26 @@ Result<std::size_t> DatDatabase::read_entry(const DatFileEntry& entry, Buffer&& 
   }
   const auto out = buffer_for(utils::lrs_output_bound(payload));
   if (!out) return std::unexpected(out.error());
-  return utils::decompress_lrs_into(payload, *out);
+  const std::size_t written = utils::decompress_lrs_into(payload, *out);
+  if (short_stream == ShortStream::fail) {
+    if (auto shortfall = utils::lrs_shortfall(payload, written)) {
+      return corruption("file " + hex_id(entry.id) + " " + *shortfall);
+    }
+  }
+  return written;
 }
 
-Result<Bytes> DatDatabase::get_file(std::uint32_t id) const {
+Result<Bytes> DatDatabase::get_file(std::uint32_t id, ShortStream short_stream) const {
   const auto entry = find(id);
   if (!entry) return std::unexpected(entry.error());
   Bytes out;
-  auto written = read_entry(*entry, [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
-    if (auto sized = allocation::resize(out, size); !sized) return io_error(sized.error());
-    return std::span(out);
-  });
+  auto written = read_entry(
+      *entry,
+      [&](std::size_t size) -> Result<std::span<std::uint8_t>> {
+        if (auto sized = allocation::resize(out, size); !sized) return io_error(sized.error());
+        return std::span(out);
+      },
+      short_stream);
   if (!written) return std::unexpected(std::move(written.error()));
   out.resize(*written);
   return out;
@@ -235,17 +252,20 @@ Result<std::uint32_t> DatDatabase::file_size(std::uint32_t id) const {
       utils::lrs_output_bound(coding::load_u32(prefix.data()), entry->size));
 }
 
-Result<std::size_t> DatDatabase::read_file(std::uint32_t id, const BufferFor& buffer) const {
+Result<std::size_t> DatDatabase::read_file(std::uint32_t id, const BufferFor& buffer,
+                                           ShortStream short_stream) const {
   const auto entry = find(id);
   if (!entry) return std::unexpected(entry.error());
-  return read_entry(*entry, buffer);
+  return read_entry(*entry, buffer, short_stream);
 }
 
-Result<std::size_t> DatDatabase::read_file(std::uint32_t id, std::span<std::uint8_t> out) const {
+Result<std::size_t> DatDatabase::read_file(std::uint32_t id, std::span<std::uint8_t> out,
+                                           ShortStream short_stream) const {
   const auto entry = find(id);
   if (!entry) return std::unexpected(entry.error());
   // read_entry refuses a buffer smaller than the file, naming both sizes.
-  return read_entry(*entry, [&](std::size_t) -> Result<std::span<std::uint8_t>> { return out; });
+  return read_entry(
+      *entry, [&](std::size_t) -> Result<std::span<std::uint8_t>> { return out; }, short_stream);
 }
 
 }  // namespace brackwater_dat

@@ -230,7 +230,11 @@ IoError unexpected_eof() {
 }
 
 IoError IoError::unexpected_end(std::uint64_t offset, std::uint64_t length) {
-  IoError error = unexpected_eof();
+  return unexpected_eof().with_short_read(offset, length);
+}
+
+IoError IoError::with_short_read(std::uint64_t offset, std::uint64_t length) const {
+  IoError error = *this;
   error.short_read_ = ShortRead{offset, length};
   return error;
 }

@@ -162,6 +162,16 @@ std::size_t lrs_output_bound(ByteView input) {
   return lrs_output_bound(input.size() < 4 ? 0 : coding::load_u32(input.data()), input.size());
 }
 
+std::optional<std::string> lrs_shortfall(ByteView input, std::size_t decoded) {
+  if (input.size() < 4) {
+    return "no length prefix in " + std::to_string(input.size()) + " stored bytes";
+  }
+  const std::uint32_t declared = coding::load_u32(input.data());
+  if (decoded >= declared) return std::nullopt;
+  return "declares " + std::to_string(declared) + " bytes, the stream yields " +
+         std::to_string(decoded);
+}
+
 std::size_t decompress_lrs_into(ByteView input, std::span<std::uint8_t> out) {
   if (input.size() < 4) {
     std::copy(input.begin(), input.end(), out.begin());

@@ -43,6 +43,13 @@ struct DirectoryOrderProblem {
   std::string detail;
 };
 
+// What a read of a compressed file does when its stream yields fewer bytes
+// than its length prefix declares (or it has none): `keep` returns what
+// decodes, as the reader always has; `fail` makes it a Corruption error
+// naming the file and both sizes, for callers that must not take a damaged
+// file for a whole one.
+enum class ShortStream { keep, fail };
+
 // An open archive. What it answers never changes after it is opened (it
 // keeps only a hint of how its chains lie) and it reads only at named
 // offsets, so any number of threads may read from one database at once.
@@ -91,7 +98,7 @@ class DatDatabase {
                               const BufferFor& buffer) const;
 
   // The file's contents, decompressed when its entry says so.
-  Result<Bytes> get_file(std::uint32_t id) const;
+  Result<Bytes> get_file(std::uint32_t id, ShortStream short_stream = ShortStream::keep) const;
   // The most bytes get_file gives for file `id`: a stored file's size; a
   // compressed file's length prefix (read from its first block), or less
   // where its stored stream could not yield that many. A size larger than
@@ -100,12 +107,14 @@ class DatDatabase {
   // get_file's bytes into `out`, which holds at least file_size(id) bytes
   // (else Other, naming both sizes); returns how many it wrote. For callers
   // that keep their own buffers: nothing is allocated for a stored file.
-  Result<std::size_t> read_file(std::uint32_t id, std::span<std::uint8_t> out) const;
+  Result<std::size_t> read_file(std::uint32_t id, std::span<std::uint8_t> out,
+                                ShortStream short_stream = ShortStream::keep) const;
   // The same into the buffer `buffer(size)` gives once the size is known (or
   // the error the read then returns; fewer than `size` bytes is refused as
   // above): for callers that make their own objects to read into, as the
   // language bindings do, in one read where file_size and read_file take two.
-  Result<std::size_t> read_file(std::uint32_t id, const BufferFor& buffer) const;
+  Result<std::size_t> read_file(std::uint32_t id, const BufferFor& buffer,
+                                ShortStream short_stream = ShortStream::keep) const;
   // The file's bytes as stored, not decompressed.
   Result<Bytes> read_stored(std::uint32_t id) const;
 
@@ -124,7 +133,8 @@ class DatDatabase {
 
  private:
   template <class Buffer>
-  Result<std::size_t> read_entry(const DatFileEntry& entry, Buffer&& buffer) const;
+  Result<std::size_t> read_entry(const DatFileEntry& entry, Buffer&& buffer,
+                                 ShortStream short_stream) const;
 
   DatDatabase(std::unique_ptr<const Source> source, std::uint64_t length, const DatHeader& header,
               DirectoryLoading loading, Directory directory,

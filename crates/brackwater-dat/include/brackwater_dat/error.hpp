@@ -40,6 +40,10 @@ class IoError {
   // bytes: kind UnexpectedEof, "failed to fill whole buffer", and where.
   static IoError unexpected_end(std::uint64_t offset, std::uint64_t length);
 
+  // The same error, saying where the read fell short: the offset of the first
+  // byte missing and the archive's length.
+  IoError with_short_read(std::uint64_t offset, std::uint64_t length) const;
+
   IoErrorKind kind() const noexcept { return kind_; }
   const std::string& message() const noexcept { return message_; }
   std::optional<int> os_code() const noexcept { return os_code_; }

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "brackwater_dat/bytes.hpp"
 #include "brackwater_dat/error.hpp"
@@ -29,6 +31,13 @@ std::expected<Bytes, IoError> try_decompress_lrs(ByteView input);
 std::size_t lrs_output_bound(ByteView input);
 // The same for a payload of `stored_size` bytes whose prefix is `prefix`.
 std::size_t lrs_output_bound(std::uint32_t prefix, std::size_t stored_size);
+
+// What is wrong with an LRS payload whose stream yielded `decoded` bytes:
+// "declares L bytes, the stream yields N" where that is fewer than its length
+// prefix L, "no length prefix in N stored bytes" where it has none; nothing
+// for a stream that yields all it declares. The decoder stops quietly where a
+// stream ends, so only a caller that asks sees the shortfall.
+std::optional<std::string> lrs_shortfall(ByteView input, std::size_t decoded);
 
 // Decodes `input` into `out`, which holds at least lrs_output_bound(input)
 // bytes, and returns how many it wrote: the bytes decompress_lrs gives.
