@@ -6,7 +6,7 @@ the reader is a DatError.
 """
 
 import os
-from typing import Dict, List, Optional, Tuple, Union
+from typing import Any, Dict, Iterator, List, Optional, Tuple, Union
 
 from typing_extensions import Buffer
 
@@ -100,12 +100,22 @@ class DatDatabase:
     def __len__(self) -> int:
         """The number of files in the directory."""
     def __contains__(self, file_id: object) -> bool: ...
+    def __getitem__(self, file_id: int) -> bytes:
+        """get_file(file_id); NotFoundError (a KeyError) when absent."""
+    def __iter__(self) -> Iterator[DatFileEntry]:
+        """The directory's entries, sorted by id."""
+    def close(self) -> None:
+        """Lets the archive go; later calls raise DatError ("the archive is closed")."""
+    def __enter__(self) -> "DatDatabase": ...
+    def __exit__(self, *exc: Any) -> bool: ...
     def entry(self, file_id: int) -> DatFileEntry:
         """The file's directory entry; NotFoundError when it is absent."""
     def entries(self) -> List[DatFileEntry]:
         """Every directory entry, sorted by id."""
-    def get_file(self, file_id: int) -> bytes:
-        """The file's contents, decompressed when its entry says so; NotFoundError when absent."""
+    def get_file(self, file_id: int, strict: bool = False) -> bytes:
+        """The file's contents, decompressed when its entry says so; NotFoundError when absent.
+        A compressed file whose stream ends before its declared length gives what
+        decodes, or with strict raises DatError naming both sizes."""
     def read_file_into(self, file_id: int, buffer: WritableBuffer) -> int:
         """Reads the file's contents, as get_file gives them, into a writable buffer
         (bytearray, memoryview, numpy array) of at least their size; returns the
@@ -142,6 +152,9 @@ class SoundTable:
     def resolve_sound(self, kind: int) -> Optional[int]:
         """The wave of the kind's first entry; None when the kind is absent, has no
         entries, or its first entry's wave is 0."""
+
+def open(path: Union[str, bytes, os.PathLike], on_demand: bool = False) -> DatDatabase:
+    """DatDatabase.open: the archive file at `path`, usable in a with block."""
 
 def decompress_lrs(data: Buffer) -> bytes:
     """Decodes an LRS payload: a little-endian length prefix, then the token stream."""

@@ -88,7 +88,9 @@ py::bytes read_into_fresh_bytes(Read&& read) {
     return read(buffer_for);
   }();
   if (python_error) throw py::error_already_set();
-  return bytes->take(value_or_raise(std::move(written)));
+  // A failed read made no bytes object: raise before taking one.
+  const std::size_t count = value_or_raise(std::move(written));
+  return bytes->take(count);
 }
 
 // The bytes of any contiguous bytes-like object, while it is held; a
@@ -116,7 +118,7 @@ class BufferView {
 
 class PyDatabase {
  public:
-  explicit PyDatabase(DatDatabase db) : db_(std::move(db)) {}
+  explicit PyDatabase(DatDatabase db) : db_(std::make_shared<const DatDatabase>(std::move(db))) {}
 
   static DirectoryLoading loading(bool on_demand) {
     return on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole;
@@ -145,22 +147,28 @@ class PyDatabase {
     return PyDatabase(value_or_raise(std::move(db)));
   }
 
-  py::object header() const { return make_header(db_.header()); }
-  bool on_demand() const { return db_.loading() == DirectoryLoading::on_demand; }
+  py::object header() const { return make_header(db()->header()); }
+  bool on_demand() const { return db()->loading() == DirectoryLoading::on_demand; }
+
+  // Closing lets the archive go once no call still reads it; later calls
+  // raise, as a closed Python file does.
+  void close() { db_.reset(); }
 
   py::list header_problems() const {
+    const auto db = this->db();
     py::list problems;
-    for (const std::string& problem : check_header(db_.header(), db_.length())) {
+    for (const std::string& problem : check_header(db->header(), db->length())) {
       problems.append(problem);
     }
     return problems;
   }
 
   std::size_t size() const {
-    if (!on_demand()) return db_.directory().size();
+    const auto db = this->db();
+    if (!on_demand()) return db->directory().size();
     auto listed = [&] {
       py::gil_scoped_release released;
-      return db_.entries();
+      return db->entries();
     }();
     return value_or_raise(std::move(listed)).size();
   }
@@ -182,9 +190,10 @@ class PyDatabase {
   }
 
   py::list entries() const {
+    const auto db = this->db();
     auto listed = [&] {
       py::gil_scoped_release released;
-      return db_.entries();
+      return db->entries();
     }();
     const auto sorted = value_or_raise(std::move(listed));
     py::list list(sorted.size());
@@ -192,18 +201,22 @@ class PyDatabase {
     return list;
   }
 
-  py::bytes get_file(const py::object& id) const {
+  py::bytes get_file(const py::object& id, bool strict) const {
     const std::uint32_t value = to_u32(id, "file id");
-    return read_into_fresh_bytes(
-        [&](const DatDatabase::BufferFor& buffer) { return db_.read_file(value, buffer); });
+    const auto db = this->db();
+    const ShortStream short_stream = strict ? ShortStream::fail : ShortStream::keep;
+    return read_into_fresh_bytes([&](const DatDatabase::BufferFor& buffer) {
+      return db->read_file(value, buffer, short_stream);
+    });
   }
 
   std::size_t read_file_into(const py::object& id, const py::object& buffer) const {
     const std::uint32_t value = to_u32(id, "file id");
     const BufferView view(buffer, true);
+    const auto db = this->db();
     auto written = [&] {
       py::gil_scoped_release released;
-      return db_.read_file(value, view.writable_bytes());
+      return db->read_file(value, view.writable_bytes());
     }();
     return value_or_raise(std::move(written));
   }
@@ -211,8 +224,9 @@ class PyDatabase {
   py::bytes read_file_data(const py::object& first_block, const py::object& size) const {
     const std::uint32_t block = to_u32(first_block, "first_block");
     const std::uint32_t count = to_u32(size, "size");
+    const auto db = this->db();
     return read_into_fresh_bytes([&](const DatDatabase::BufferFor& buffer) -> Result<std::size_t> {
-      if (auto read = db_.read_file_data(block, count, buffer); !read) {
+      if (auto read = db->read_file_data(block, count, buffer); !read) {
         return std::unexpected(std::move(read.error()));
       }
       return count;
@@ -220,13 +234,21 @@ class PyDatabase {
   }
 
  private:
-  Result<DatFileEntry> find(std::uint32_t id) const {
-    if (!on_demand()) return db_.find(id);
-    py::gil_scoped_release released;
-    return db_.find(id);
+  // The open archive, held by the call for as long as it reads: a close()
+  // from another thread meanwhile does not pull it away.
+  std::shared_ptr<const DatDatabase> db() const {
+    if (!db_) raise(DatError{DatError::Other{"the archive is closed"}});
+    return db_;
   }
 
-  DatDatabase db_;
+  Result<DatFileEntry> find(std::uint32_t id) const {
+    const auto db = this->db();
+    if (db->loading() == DirectoryLoading::whole) return db->find(id);
+    py::gil_scoped_release released;
+    return db->find(id);
+  }
+
+  std::shared_ptr<const DatDatabase> db_;
 };
 
 class PySoundTable {
@@ -304,11 +326,29 @@ PYBIND11_MODULE(_brackwater_dat, m) {
            "What in the header does not look like an archive's, a line each; [] when it does.")
       .def("__len__", &PyDatabase::size)
       .def("__contains__", &PyDatabase::contains)
+      .def(
+          "__getitem__",
+          [](const PyDatabase& db, const py::object& id) { return db.get_file(id, false); },
+          py::arg("file_id"))
+      .def(
+          "__iter__", [](const PyDatabase& db) { return db.entries().attr("__iter__")(); },
+          "The directory's entries, sorted by id.")
+      .def("close", &PyDatabase::close,
+           "Lets the archive go; later calls raise DatError. Leaving a with block closes it.")
+      .def("__enter__", [](PyDatabase& db) -> PyDatabase& { return db; })
+      .def(
+          "__exit__",
+          [](PyDatabase& db, const py::args&) {
+            db.close();
+            return false;
+          })
       .def("entry", &PyDatabase::entry, py::arg("file_id"),
            "The directory entry of `file_id`; NotFoundError when absent.")
       .def("entries", &PyDatabase::entries, "Every directory entry, sorted by id.")
-      .def("get_file", &PyDatabase::get_file, py::arg("file_id"),
-           "The file's contents, decompressed when its entry says so.")
+      .def("get_file", &PyDatabase::get_file, py::arg("file_id"), py::arg("strict") = false,
+           "The file's contents, decompressed when its entry says so. A compressed file whose "
+           "stream ends before its declared length gives what decodes, or with strict "
+           "raises DatError naming both sizes.")
       .def("read_file_into", &PyDatabase::read_file_into, py::arg("file_id"), py::arg("buffer"),
            "Reads the file's contents, as get_file gives them, into a writable buffer (a "
            "bytearray, memoryview or numpy array) of at least its size; returns the bytes "
@@ -336,6 +376,9 @@ PYBIND11_MODULE(_brackwater_dat, m) {
       .def("__hash__",
            [](const PySoundTable& t) { return py::hash(py::make_tuple(t.id(), t.hash_key())); })
       .def("__repr__", &PySoundTable::repr);
+
+  m.def("open", &PyDatabase::open, py::arg("path"), py::arg("on_demand") = false,
+        "Opens the archive file at `path`, as DatDatabase.open does.");
 
   m.def(
       "decompress_lrs",

@@ -260,3 +260,41 @@ def test_from_bytes_refuses_what_is_not_bytes_like():
         bw.DatDatabase.from_bytes("not bytes")
     with pytest.raises((TypeError, BufferError, ValueError)):
         bw.DatDatabase.from_bytes(memoryview(bytes(0x400))[::2])
+
+
+def test_strict_fails_a_stream_shorter_than_it_declares_where_the_default_keeps_it(archive_path):
+    image = bytearray(archive_path.read_bytes())
+    db = bw.DatDatabase.from_bytes(image)
+    entry = next(e for e in db.entries() if e.bit_flags & 1 and len(db.get_file(e.id)) > 0)
+    decoded = db.get_file(entry.id)
+    # The length prefix, just after the first block's link, asks for 7 bytes more.
+    image[entry.offset + 4:entry.offset + 8] = (len(decoded) + 7).to_bytes(4, "little")
+    damaged = bw.DatDatabase.from_bytes(bytes(image))
+    assert damaged.get_file(entry.id) == decoded
+    with pytest.raises(bw.DatError) as raised:
+        damaged.get_file(entry.id, strict=True)
+    assert str(raised.value) == (f"corrupt archive: file 0x{entry.id:08X} declares "
+                                 f"{len(decoded) + 7} bytes, the stream yields {len(decoded)}")
+    assert db.get_file(entry.id, strict=True) == decoded
+
+
+def test_a_database_is_a_resource_python_users_expect(archive_path):
+    with bw.open(archive_path) as db:
+        entries = list(db)
+        assert [e.id for e in entries] == sorted(e.id for e in entries) and len(db) == len(entries)
+        assert entries[0].id in db
+        assert db[entries[0].id] == db.get_file(entries[0].id)
+        with pytest.raises(KeyError):
+            db[0xFFFFFFFF]
+    for call in (lambda: db.get_file(entries[0].id), lambda: len(db), lambda: list(db)):
+        with pytest.raises(bw.DatError, match="the archive is closed"):
+            call()
+    db.close()  # closing again changes nothing
+
+
+def test_a_failed_read_raises_rather_than_taking_a_bytes_object_never_made():
+    db = bw.DatDatabase.from_bytes(header_bytes(block_size=1024))
+    with pytest.raises(bw.NotFoundError):
+        db.get_file(0x2000FFFF)
+    with pytest.raises(bw.DatError):
+        db.read_file_data(0, 1 << 20)
