@@ -17,7 +17,7 @@ endfunction()
 # The package as installed, from outside the tree, with nothing on PYTHONPATH.
 function(check_installed venv)
   run("${CMAKE_COMMAND}" -E env --unset=PYTHONPATH "${venv}/bin/python" -c
-      "import brackwater_dat as bw, sys, pathlib; assert pathlib.Path(bw.__file__).is_relative_to(sys.argv[1]), bw.__file__; assert (pathlib.Path(bw.__file__).parent / 'py.typed').exists(); assert (pathlib.Path(bw.__file__).parent / '__init__.pyi').exists(); assert bw.__version__ == sys.argv[2]"
+      "import brackwater_dat as bw, sys, pathlib; assert pathlib.Path(bw.__file__).is_relative_to(sys.argv[1]), bw.__file__; assert (pathlib.Path(bw.__file__).parent / 'py.typed').exists(); assert (pathlib.Path(bw.__file__).parent / '__init__.pyi').exists(); assert bw.__version__ == sys.argv[2]; import importlib.metadata as m; assert m.metadata('brackwater-dat')['License'] == 'MIT'; assert any(str(f).endswith('LICENSE') for f in m.files('brackwater-dat'))"
       "${venv}" "${EXPECTED_VERSION}")
 endfunction()
 

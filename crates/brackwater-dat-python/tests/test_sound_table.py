@@ -124,3 +124,13 @@ def test_decompress_lrs():
     assert bw.decompress_lrs(bytes([6, 0, 0, 0, 0x40, 0x61, 0x01, 0x03])) == b"a" * 6
     assert bw.decompress_lrs(b"ab") == b"ab"
     assert bw.decompress_lrs(bytearray([0x0A, 0, 0, 0, 0x20, 0x78, 0x79, 0x05, 0x01])) == b"xyxxx"
+
+
+def test_every_wave_a_table_of_the_example_resolves_to_is_a_file_of_it(archive_path):
+    db = bw.open(archive_path)
+    tables = [e.id for e in db if e.id >> 24 == 0x20]
+    waves = {bw.SoundTable.unpack(db[t]).resolve_sound(kind)
+             for t in tables for kind in bw.SoundTable.unpack(db[t]).sounds}
+    waves.discard(None)
+    assert len(tables) == 82 and len(waves) > 200
+    assert [hex(w) for w in sorted(waves) if w not in db] == []

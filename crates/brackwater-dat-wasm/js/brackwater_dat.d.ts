@@ -116,8 +116,10 @@ export interface Archive {
   /** The file's entry; DatError with notFound when absent. */
   find(id: number): DatFileEntry;
   has(id: number): boolean;
-  /** The file's contents, decompressed when its entry says so. */
-  getFile(id: number): Uint8Array;
+  /** The file's contents, decompressed when its entry says so. A compressed file
+   * whose stream ends before its declared length gives what decodes, or with
+   * `strict` is a DatError naming both sizes. */
+  getFile(id: number, options?: { strict?: boolean }): Uint8Array;
   /** getFile's bytes into `target`, at least their size; returns how many. */
   readFileInto(id: number, target: Uint8Array): number;
   /** Exactly `size` bytes of the block chain at `firstBlock`. */
@@ -158,7 +160,7 @@ export interface RemoteArchive {
   has(id: number): Promise<boolean>;
   find(id: number): Promise<DatFileEntry>;
   entries(): Promise<DatFileEntry[]>;
-  getFile(id: number): Promise<Uint8Array>;
+  getFile(id: number, options?: { strict?: boolean }): Promise<Uint8Array>;
   readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
   /** Ends the worker; later calls reject with a DatError, and closing again
    * settles as the first close did. One dropped without close() ends its

@@ -414,10 +414,12 @@ export async function load(bytesOrUrl) {
         throw error;
       }
     }
-    getFile(id) {
+    // With strict, a compressed file whose stream ends before its declared
+    // length is a DatError naming both sizes, not what decodes.
+    getFile(id, { strict = false } = {}) {
       const handle = this.#open();
       const checked = checkU32(id, "id");
-      return bytesOut((length) => w.bw_read_file(handle, checked, 0xFFFFFFFF, length));
+      return bytesOut((length) => w.bw_read_file(handle, checked, 0xFFFFFFFF, strict ? 1 : 0, length));
     }
     // Reads the file, as getFile gives it, into `target` (at least its size);
     // returns the bytes written.
@@ -426,7 +428,7 @@ export async function load(bytesOrUrl) {
       const checked = checkU32(id, "id");
       checkBytes(target, "target");
       const capacity = Math.min(target.length, 0xFFFFFFFF);
-      return bytesOut((length) => w.bw_read_file(handle, checked, capacity, length),
+      return bytesOut((length) => w.bw_read_file(handle, checked, capacity, 0, length),
                       (bytes) => { target.set(bytes); return bytes.length; });
     }
     readFileData(firstBlock, size) {
@@ -669,7 +671,7 @@ export async function openInWorker(input, { onDemand = false } = {}) {
       }
       return entries;
     },
-    getFile: (id) => call("getFile", id),
+    getFile: (id, options) => call("getFile", id, options),
     readFileData: (firstBlock, size) => call("readFileData", firstBlock, size),
     async close() {
       if (closing) return closing;

@@ -35,7 +35,7 @@ const calls = {
     const flags = fields.filter((field) => typeof entries[0][field] === "boolean");
     return { fields, flags, packed };
   },
-  getFile: (id) => archive.getFile(id),
+  getFile: (id, options) => archive.getFile(id, options),
   readFileData: (firstBlock, size) => archive.readFileData(firstBlock, size),
   close() {
     archive?.close();

@@ -341,12 +341,14 @@ BW_EXPORT(bw_size) double bw_size(Archive* archive) {
 
 // The file's contents read into a fresh allocation made once the read knows
 // their size, of at most `capacity` bytes: a larger file is refused, naming
-// both sizes.
+// both sizes. With `strict`, a compressed file whose stream ends before its
+// declared length fails rather than giving what decodes.
 BW_EXPORT(bw_read_file)
 std::uint8_t* bw_read_file(const Archive* archive, std::uint32_t id, std::uint32_t capacity,
-                           std::uint32_t* length) {
+                           int strict, std::uint32_t* length) {
   Allocation out(capacity);
-  const auto written = archive->db.read_file(id, out.maker());
+  const auto written = archive->db.read_file(id, out.maker(),
+                                             strict ? ShortStream::fail : ShortStream::keep);
   return out.hand_over(written, written ? *written : 0, length);
 }
 

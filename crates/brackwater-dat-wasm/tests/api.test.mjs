@@ -115,7 +115,7 @@ test("failures throw DatError with the display and debug texts", () => {
 
   assert.throws(() => bw.openArchive(new Uint8Array(0x144)), (error) =>
     error instanceof bw.DatError && error.notFound === false &&
-    error.message === "failed to fill whole buffer while parsing field 'block_size' in DatHeader" &&
+    error.message === "failed to fill whole buffer at offset 0x00000144, past the end of the archive's 324 bytes while parsing field 'block_size' in DatHeader" &&
     error.debugText.startsWith("BinRead(failed to fill whole buffer\n While parsing field 'block_size'"));
 
   // A root node past the end of the data: a read error.
@@ -130,6 +130,15 @@ test("failures throw DatError with the display and debug texts", () => {
   assert.throws(() => bw.SoundTable.unpack(truncated.getFile(0x20000001)), (error) =>
     error instanceof bw.DatError && error.message === "failed to fill whole buffer");
   truncated.close();
+
+  // "hello" flagged compressed: its prefix declares far more than its stream yields.
+  const short = tinyArchive();
+  new DataView(short.buffer).setUint32(0x404 + 252, 1, true);
+  const damaged = bw.openArchive(short);
+  assert.equal(damaged.getFile(0x0A000001).length, damaged.getFile(0x0A000001, { strict: false }).length);
+  assert.throws(() => damaged.getFile(0x0A000001, { strict: true }), (error) =>
+    error instanceof bw.DatError && /^corrupt archive: file 0x0A000001 declares \d+ bytes, the stream yields \d+$/.test(error.message));
+  damaged.close();
 });
 
 test("decompressLrs decodes the library's vectors", () => {

@@ -3,7 +3,7 @@
 // tsc sees them, for a project that uses every API and for two that misuse it.
 import assert from "node:assert/strict";
 import { execFileSync, spawnSync } from "node:child_process";
-import { cpSync, mkdirSync, rmSync, writeFileSync } from "node:fs";
+import { cpSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { test } from "node:test";
 
@@ -35,8 +35,9 @@ test("the package holds the module, its worker, the wasm and the types, at the p
   assert.equal(packed.name, "brackwater-dat");
   assert.equal(packed.version, VERSION);
   assert.deepEqual(packed.files.map((f) => f.path).sort(),
-                   ["brackwater_dat.d.ts", "brackwater_dat.mjs", "brackwater_dat.wasm",
+                   ["LICENSE", "README.md", "brackwater_dat.d.ts", "brackwater_dat.mjs", "brackwater_dat.wasm",
                     "brackwater_dat.worker.mjs", "package.json"]);
+  assert.equal(JSON.parse(readFileSync(join(SITE, "package.json"), "utf8")).license, "MIT");
 });
 
 test("installed from its tarball, it is imported by name and reads an archive", { skip: missing }, () => {

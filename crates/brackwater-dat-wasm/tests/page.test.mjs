@@ -106,7 +106,7 @@ test("a damaged archive shows the error's display text", { skip: missing }, asyn
   await page.goto(`${origin}/?archive=/damaged.dat`);
   await page.waitFor(settled);
   assert.match(await page.html(),
-    /<p id="status" class="error">failed to fill whole buffer while parsing field 'block_size' in DatHeader<\/p>/);
+    /<p id="status" class="error">failed to fill whole buffer at offset 0x00000144, past the end of the archive's 324 bytes while parsing field 'block_size' in DatHeader<\/p>/);
 });
 
 test("a sound id the archive does not hold is the page's error; of two files asked for at once, the later renders",
@@ -261,4 +261,30 @@ test("a person chooses an archive of 100,000 files, filters, searches and opens 
   await clickRow(page, deep);
   await page.waitFor(`document.getElementById("detail-title").textContent === "File ${deep}"`);
   await page.waitFor(`/bytes/.test(document.getElementById("detail-size").textContent)`);
+});
+
+// The README's way to serve the page: web/serve.py answers ranges, so the
+// page reads the table without the whole archive.
+test("the page served by web/serve.py, as the README serves it, reads by ranges", { skip: missing }, async () => {
+  const { spawn } = await import("node:child_process");
+  const served = spawn("python3", [process.env.BRACKWATER_SERVE_PY, SITE, "--port", "0"]);
+  try {
+    const address = await new Promise((resolve, reject) => {
+      served.stdout.on("data", (line) => resolve(/http:\/\/[0-9.:]+/.exec(String(line))?.[0]));
+      served.on("exit", (code) => reject(new Error(`serve.py exited with ${code}`)));
+    });
+    const range = await fetch(`${address}/examples/client_portal.dat`, { headers: { range: "bytes=320-399" } });
+    assert.equal(range.status, 206);
+    assert.equal((await range.arrayBuffer()).byteLength, 80);
+    const page = await browser.newPage({ width: 1200, height: 800 });
+    await page.goto(`${address}/?archive=examples/client_portal.dat&sound=0x20000001`);
+    await page.waitFor(settled);
+    const html = await page.html();
+    assert.match(html, /<p id="status"[^>]*>ready<\/p>/);
+    assert.doesNotMatch(html, /whole archive/);
+    checkPinnedSoundTable(html);
+    await page.close();
+  } finally {
+    served.kill();
+  }
 });

@@ -25,6 +25,8 @@ install(FILES "${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConfig.cmake"
               "${CMAKE_CURRENT_BINARY_DIR}/brackwater_datConfigVersion.cmake"
         DESTINATION "${BRACKWATER_DAT_CMAKE_DIR}")
 
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+
 # For builds that use pkg-config rather than CMake.
 configure_file(cmake/brackwater_dat.pc.in "${CMAKE_CURRENT_BINARY_DIR}/brackwater_dat.pc" @ONLY)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/brackwater_dat.pc"

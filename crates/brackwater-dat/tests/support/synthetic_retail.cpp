@@ -1,7 +1,9 @@
 #include "support/synthetic_retail.hpp"
 
 #include <algorithm>
+#include <map>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "support/archive_builder.hpp"
@@ -15,6 +17,9 @@ using file_type::SoundEntry;
 constexpr std::uint32_t kShieldTable = 0x20000001;
 constexpr std::uint32_t kSwooshTable = 0x200000A8;
 constexpr std::uint32_t kHighestKind = 204;
+// The waves the tables draw from: few enough that the archive holds each.
+constexpr std::uint32_t kFirstWave = 0x0A000300;
+constexpr std::uint32_t kWaves = 0x100;
 
 SoundEntry entry(std::uint32_t wave, float probability) {
   return SoundEntry{wave, 1.0f, probability, 0.75f};
@@ -36,7 +41,7 @@ SoundTablePayload sound_table(std::uint32_t id, std::uint32_t seed,
     SoundRecord record{kind, {}, static_cast<std::int32_t>(random() % 7) - 3};
     const std::uint32_t count = roll < 22 ? 0 : 1 + random() % 4;
     for (std::uint32_t e = 0; e < count; ++e) {
-      record.entries.push_back(entry(0x0A000000 + random() % 0x1000, 1.0f / (e + 1)));
+      record.entries.push_back(entry(kFirstWave + random() % kWaves, 1.0f / (e + 1)));
     }
     if (roll >= 22 && roll < 27) record.entries.front().wave_did = 0;
     if (roll >= 90) {  // an earlier record that the later one replaces
@@ -79,6 +84,27 @@ Bytes other_file(std::uint32_t id, std::mt19937& random) {
   const std::uint8_t period = static_cast<std::uint8_t>(3 + random() % 13);
   for (std::size_t i = 0; i < size; ++i) {
     bytes[i] = static_cast<std::uint8_t>(i % period == 0 ? random() : i % period + (id & 0x3F));
+  }
+  return bytes;
+}
+
+// Adds the wave each kind of the payload resolves to (the last record of a
+// kind holds; its first entry's wave, unless 0) to `waves`.
+void add_resolved_waves(const SoundTablePayload& payload, std::set<std::uint32_t>& waves) {
+  std::map<std::uint32_t, std::uint32_t> last;
+  for (const auto& record : payload.sounds) {
+    last[record.kind] = record.entries.empty() ? 0 : record.entries.front().wave_did;
+  }
+  for (const auto& [kind, wave] : last) {
+    if (wave != 0) waves.insert(wave);
+  }
+}
+
+// A wave file's bytes: a few to a few tens of KB of a sampled tone.
+Bytes wave_file(std::uint32_t id, std::mt19937& random) {
+  Bytes bytes(2000 + random() % 30000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(128 + ((i * (id & 0xF) + i / 7) % 64) - 32);
   }
   return bytes;
 }
@@ -132,14 +158,28 @@ SyntheticRetail build_synthetic_retail(RetailVariant variant) {
   }
 
   std::mt19937 random(99);
+  // Every wave a table of the archive resolves to is a file of it, so that
+  // each answer can be followed to its bytes.
+  std::set<std::uint32_t> waves;
+  add_resolved_waves(shield, waves);
+  add_resolved_waves(swoosh, waves);
   for (std::uint32_t i = 0; i < 320; ++i) {
     static constexpr std::uint32_t kTypes[] = {0x01000000, 0x06000000, 0x0A000000, 0x20000000};
     const std::uint32_t type = kTypes[i % 4];
     const std::uint32_t id = type + 0x100 + i;
-    Bytes contents = type == 0x20000000 ? encode_sound_table(sound_table(id, 100 + i, {}))
-                                        : other_file(id, random);
+    Bytes contents;
+    if (type == 0x20000000) {
+      const SoundTablePayload table = sound_table(id, 100 + i, {});
+      add_resolved_waves(table, waves);
+      contents = encode_sound_table(table);
+    } else {
+      contents = other_file(id, random);
+    }
     entries.push_back(builder.store_file(id, contents, i % 3 == 0,
                                          i % 2 ? ChainLayout::Scattered : ChainLayout::Contiguous));
+  }
+  for (const std::uint32_t wave : waves) {
+    entries.push_back(builder.store_file(wave, wave_file(wave, random), false));
   }
   std::shuffle(entries.begin(), entries.end(), random);
   builder.header().root_offset = builder.store_tree(entries, 4);
