@@ -283,7 +283,6 @@ test("the page served by web/serve.py, as the README serves it, reads by ranges"
     assert.match(html, /<p id="status"[^>]*>ready<\/p>/);
     assert.doesNotMatch(html, /whole archive/);
     checkPinnedSoundTable(html);
-    await page.close();
   } finally {
     served.kill();
   }
