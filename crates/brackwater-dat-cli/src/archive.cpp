@@ -1,6 +1,7 @@
 #include "archive.hpp"
 
 #include <algorithm>
+#include <array>
 #include <brackwater_dat/dat_header.hpp>
 #include <filesystem>
 
@@ -14,6 +15,16 @@ namespace {
 // Where an archive's header ends: a shorter file holds none.
 constexpr std::uint64_t kHeaderEnd = 0x190;
 
+// How a failure to open an archive is told, by the error's code: whether the
+// library's text names the file itself (as "cannot open PATH: ..." does) or
+// the tool puts the path in front of it. Every such failure exits with
+// status 2 (ExitStatus::Failure).
+constexpr std::array<bool, kErrorCodes> kNamesItsFile = [] {
+  std::array<bool, kErrorCodes> names{};
+  names[static_cast<std::size_t>(ErrorCode::path_error)] = true;
+  return names;
+}();
+
 // A FIFO or socket opens but cannot be read at offsets, as an archive is.
 bool is_stream(const std::string& path) {
   std::error_code ignored;
@@ -25,7 +36,7 @@ bool is_stream(const std::string& path) {
 
 std::string open_failure_text(const std::string& path, const DatError& error) {
   const std::string text = error_text(error);
-  if (std::holds_alternative<DatError::PathError>(error.value)) {
+  if (kNamesItsFile[static_cast<std::size_t>(error_code(error))]) {
     return is_stream(path) ? text + "; an archive needs a seekable file, not a pipe" : text;
   }
   if (const auto* parse = std::get_if<DatError::BinRead>(&error.value)) {

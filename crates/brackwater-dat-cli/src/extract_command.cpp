@@ -92,10 +92,9 @@ Result<ByteView> read_into_buffer(const DatDatabase& db, const DatFileEntry& ent
                                   ShortStream short_stream) {
   thread_local Bytes buffer;
   const auto room = [](std::size_t size) -> Result<std::span<std::uint8_t>> {
-    try {
-      if (buffer.size() < size) buffer.resize(size);
-    } catch (const std::bad_alloc&) {
-      return std::unexpected(io_failure(IoError::out_of_memory(size)));
+    if (buffer.size() < size) {
+      if (auto grown = try_resize(buffer, size); !grown)
+        return std::unexpected(io_failure(grown.error()));
     }
     return std::span(buffer).first(size);
   };

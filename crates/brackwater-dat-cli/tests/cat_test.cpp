@@ -4,15 +4,7 @@
 namespace brackwater_dat::cli_test {
 namespace {
 
-std::string text_of(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-class Cat : public ToolTest {
- protected:
-  void SetUp() override { archive_ = write_archive(small_.builder); }
-
-  SmallArchive small_ = small_archive();
-  std::string archive_;
-};
+class Cat : public SmallArchiveTest {};
 
 TEST_F(Cat, WritesEachFilesContentsDecompressedWhenItsEntrySays) {
   for (std::size_t n = 0; n < small_.entries.size(); ++n) {

@@ -18,18 +18,16 @@ const std::vector<std::string> kSmallTree = {
     "01/", "01/01000002.bin", "0A/", "0A/0A000010.bin", "0A/0A000011.bin",
     "20/", "20/20000001.bin"};
 
-class Extract : public ToolTest {
+class Extract : public SmallArchiveTest {
  protected:
   void SetUp() override {
-    archive_ = write_archive(small_.builder);
+    SmallArchiveTest::SetUp();
     for (const auto& contents : small_.contents) total_ += contents.size();
   }
 
   std::string out_dir() const { return path("out"); }
   std::string in_out(const std::string& name) const { return out_dir() + "/" + name; }
 
-  SmallArchive small_ = small_archive();
-  std::string archive_;
   std::size_t total_ = 0;
 };
 

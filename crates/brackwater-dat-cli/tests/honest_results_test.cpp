@@ -7,22 +7,18 @@
 namespace brackwater_dat::cli_test {
 namespace {
 
-std::string text_of(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 // The small archive with file 0x0A000010's length prefix raised by 7, so
 // that its stream yields 7 bytes fewer than it declares.
-class ShortStream : public ToolTest {
+class ShortStream : public SmallArchiveTest {
  protected:
   void SetUp() override {
     const DatFileEntry& text = small_.entries[1];
     declared_ = static_cast<std::uint32_t>(small_.contents[1].size()) + 7;
     small_.builder.put_u32(text.offset + 4, declared_);
-    archive_ = write_archive(small_.builder);
+    SmallArchiveTest::SetUp();
   }
 
-  SmallArchive small_ = small_archive();
   std::uint32_t declared_ = 0;
-  std::string archive_;
 };
 
 TEST_F(ShortStream, FailsCatAndExtractUnlessPartialAsksForWhatDecodes) {
@@ -89,6 +85,30 @@ TEST_F(ToolTest, AnArchiveCutShortIsSaidSo) {
                             " ends at 350 bytes, inside the header (which ends at 0x190)\n"
                             "verified 0 files: 1 problem\n");
   EXPECT_EQ(verify.exit_code, 1);
+}
+
+// Open failures by the library's code: the path where the library's text
+// does not name it, and status 2 for each.
+TEST_F(ToolTest, OpenFailuresNameTheFileByTheirCode) {
+  ArchiveBuilder past_the_end(1024);
+  past_the_end.header().magic = 0x00005442;
+  past_the_end.header().root_offset = 0x7FFFFF00;
+  const std::string io = write_archive(past_the_end, "io.dat");
+  const std::string missing = path("missing.dat");
+  const struct {
+    std::string archive, message;
+  } rows[] = {
+      {io, io + ": read failed: failed to fill whole buffer"},
+      {missing, "cannot open " + missing + ": "},
+      {write_image(Bytes(0x150, 0), "bin_read.dat"), path("bin_read.dat") + " ends at 336 bytes"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.archive);
+    const auto run = run_tool({"ls", row.archive});
+    EXPECT_TRUE(run.err.starts_with(error_line(row.message).substr(0, 23 + row.message.size())))
+        << run.err;
+    EXPECT_EQ(run.exit_code, 2);
+  }
 }
 
 // Ids as the tool prints them (bare hex, or 0X) name the same file as 0x;

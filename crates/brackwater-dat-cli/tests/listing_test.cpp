@@ -10,14 +10,9 @@ namespace {
 
 using nlohmann::json;
 
-class Listing : public ToolTest {
+class Listing : public SmallArchiveTest {
  protected:
-  void SetUp() override { archive_ = write_archive(small_.builder); }
-
   const DatFileEntry& entry(std::size_t n) const { return small_.entries[n]; }
-
-  SmallArchive small_ = small_archive();
-  std::string archive_;
 };
 
 TEST_F(Listing, InfoShowsTheHeaderAndCountsAsText) {

@@ -10,11 +10,7 @@ namespace {
 
 using nlohmann::json;
 
-class SoundTable : public ToolTest {
- protected:
-  void SetUp() override { archive_ = write_archive(small_archive().builder); }
-  std::string archive_;
-};
+class SoundTable : public SmallArchiveTest {};
 
 TEST_F(SoundTable, TextListsKindsSortedWithWavesEntriesAndShortestFloats) {
   const auto run = run_tool({"sound", archive_, "0x20000001"});

@@ -119,4 +119,16 @@ class ToolTest : public ::testing::Test {
   test_support::TempDir dir_;
 };
 
+// The small archive, written for tests of the commands over it.
+class SmallArchiveTest : public ToolTest {
+ protected:
+  void SetUp() override { archive_ = write_archive(small_.builder); }
+
+  SmallArchive small_ = small_archive();
+  std::string archive_;
+};
+
+// Bytes as the text a command writes them.
+inline std::string text_of(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
+
 }  // namespace brackwater_dat::cli_test

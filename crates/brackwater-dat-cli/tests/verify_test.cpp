@@ -140,7 +140,7 @@ TEST_F(Verify, ADirectoryThatIsNoSearchTreeIsReportedOncePerNode) {
   // disordered leaf on its way and says so.
   EXPECT_EQ(run_tool({"cat", archive, "0x20"}).out.size(), 0x20u);
   const auto on_demand = run_tool({"cat", archive, "0x20", "--on-demand"});
-  EXPECT_EQ(on_demand.err, error_line(unordered));
+  EXPECT_EQ(on_demand.err, error_line("corrupt archive: " + unordered));
   EXPECT_EQ(on_demand.exit_code, 2);
 }
 

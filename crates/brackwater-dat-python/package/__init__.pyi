@@ -21,15 +21,28 @@ class DatError(Exception):
 
     debug_text: str
     """The library's full form of the error: variant, payload, source locations."""
+    code: str
+    """The library's name of the error's kind: "Io", "BinRead", "NotFound",
+    "Corruption", "PathError", "Other", ... (one per variant)."""
 
 class NotFoundError(DatError, KeyError):
-    """The file id is not in the archive's directory (also a KeyError)."""
+    """The file id is not in the archive's directory (also a KeyError). Code NotFound."""
 
-class PathError(DatError, OSError):
-    """The archive file could not be opened (also an OSError with errno and filename)."""
+class ReadError(DatError):
+    """The archive could not be read: it ends early, or its source failed. Code Io."""
 
 class ParseError(DatError):
-    """A sound-table payload ended inside a field."""
+    """A record (the header, a sound table) ended inside a field. Code BinRead."""
+
+class CorruptionError(DatError):
+    """What the archive holds is not what it says (a directory that is not a search
+    tree, a stream shorter than it declares). Codes Corruption, DuplicateId,
+    DuplicateNamespacedId, InvalidMagic, UnsupportedVersion, InvalidNamespace,
+    DecompressionFailed."""
+
+class PathError(DatError, OSError):
+    """The archive file could not be opened (also an OSError with errno and filename).
+    Code PathError."""
 
 class DatHeader:
     """The archive header at file offset 0x140, kept exactly as read."""

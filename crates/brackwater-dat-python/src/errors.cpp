@@ -2,7 +2,9 @@
 
 #include <pybind11/eval.h>
 
+#include <array>
 #include <string>
+#include <string_view>
 
 namespace py = pybind11;
 
@@ -14,11 +16,13 @@ namespace {
 constexpr const char* kHierarchy = R"(
 class DatError(Exception):
     """A failure of the archive reader. str() is one line for people;
-    debug_text is the library's full form."""
+    debug_text is the library's full form; code the library's name of its
+    kind ("NotFound", "Io", "Corruption", ...)."""
 
-    def __init__(self, message, debug_text):
-        Exception.__init__(self, message, debug_text)
+    def __init__(self, message, debug_text, code="Other"):
+        Exception.__init__(self, message, debug_text, code)
         self.debug_text = debug_text
+        self.code = code
 
     def __str__(self):
         return self.args[0]
@@ -28,11 +32,24 @@ class NotFoundError(DatError, KeyError):
     """The file id is not in the archive's directory."""
 
 
+class ReadError(DatError):
+    """The archive could not be read: it ends early, or its source failed."""
+
+
+class ParseError(DatError):
+    """A record (the header, a sound table) ended inside a field."""
+
+
+class CorruptionError(DatError):
+    """What the archive holds is not what it says: a directory that is not a
+    search tree, a stream shorter than it declares, an id stored twice."""
+
+
 class PathError(DatError, OSError):
     """The archive file could not be opened."""
 
-    def __init__(self, message, debug_text, errno, filename, strerror):
-        DatError.__init__(self, message, debug_text)
+    def __init__(self, message, debug_text, errno, filename, strerror, code="PathError"):
+        DatError.__init__(self, message, debug_text, code)
         self.errno = errno
         self.strerror = strerror
         self.filename = filename
@@ -45,22 +62,25 @@ class PathError(DatError, OSError):
     # error back to its caller.
     def __reduce__(self):
         return (type(self), (self.args[0], self.debug_text, self.errno, self.filename,
-                             self.strerror), self.__dict__)
-
-
-class ParseError(DatError):
-    """A sound-table payload ended inside a field."""
+                             self.strerror, self.code), self.__dict__)
 )";
+
+// The class each of the library's error codes raises, in the codes' order.
+constexpr std::array<const char*, kErrorCodes> kClassOfCode = {
+    "ReadError",       "ParseError",      "NotFoundError",   "CorruptionError",
+    "CorruptionError", "CorruptionError", "CorruptionError", "CorruptionError",
+    "CorruptionError", "CorruptionError", "PathError",       "DatError"};
+constexpr std::array<const char*, 6> kClasses = {"DatError",   "NotFoundError",   "ReadError",
+                                                 "ParseError", "CorruptionError", "PathError"};
 
 // The classes made at module init, kept (never released, as the module
 // itself is) so that raising needs no import.
-py::handle& module_error(const char* name) {
-  static py::handle dat_error, not_found, path_error, parse_error;
-  const std::string_view wanted = name;
-  return wanted == "NotFoundError" ? not_found
-         : wanted == "PathError"   ? path_error
-         : wanted == "ParseError"  ? parse_error
-                                   : dat_error;
+py::handle& module_error(std::string_view name) {
+  static std::array<py::handle, kClasses.size()> made;
+  for (std::size_t i = 0; i < kClasses.size(); ++i) {
+    if (name == kClasses[i]) return made[i];
+  }
+  return made[0];
 }
 
 // Text for an exception: a path in it need not be UTF-8, and shows as \xNN
@@ -81,34 +101,30 @@ py::str text(std::string_view bytes) {
 
 void define_errors(py::module_& m) {
   py::exec(kHierarchy, m.attr("__dict__"));
-  for (const char* name : {"DatError", "NotFoundError", "PathError", "ParseError"}) {
-    module_error(name) = py::object(m.attr(name)).release();
-  }
+  for (const char* name : kClasses) module_error(name) = py::object(m.attr(name)).release();
 }
 
 void raise(const DatError& error, const py::object& path_as_given) {
   const py::str display = text(display_text(error));
   const py::str debug = text(debug_text(error));
-  if (std::holds_alternative<DatError::NotFound>(error.value)) {
-    const auto type = py::reinterpret_borrow<py::object>(module_error("NotFoundError"));
-    raise_object(type, type(display, debug));
-  }
+  const ErrorCode code = error_code(error);
+  const auto type = py::reinterpret_borrow<py::object>(
+      module_error(kClassOfCode[static_cast<std::size_t>(code)]));
   if (const auto* path = std::get_if<DatError::PathError>(&error.value)) {
-    const auto type = py::reinterpret_borrow<py::object>(module_error("PathError"));
-    const py::object code =
+    const py::object os_code =
         path->source.os_code() ? py::object(py::int_(*path->source.os_code())) : py::none();
     const py::object filename =
         path_as_given ? py::module_::import("os").attr("fspath")(path_as_given)
                       : py::module_::import("os").attr("fsdecode")(py::bytes(path->path.native()));
-    raise_object(type, type(display, debug, code, filename, text(path->source.message())));
+    raise_object(type, type(display, debug, os_code, filename, text(path->source.message())));
   }
-  const auto type = py::reinterpret_borrow<py::object>(module_error("DatError"));
-  raise_object(type, type(display, debug));
+  raise_object(type, type(display, debug, error_code_name(code)));
 }
 
 void raise_parse(const ParseError& error) {
   const auto type = py::reinterpret_borrow<py::object>(module_error("ParseError"));
-  raise_object(type, type(text(display_text(error)), text(debug_text(error))));
+  raise_object(type, type(text(display_text(error)), text(debug_text(error)),
+                          error_code_name(ErrorCode::bin_read)));
 }
 
 std::int32_t to_i32(const py::object& value, std::string_view what) {

@@ -173,7 +173,7 @@ def _raise(kind, tmp_path):
     elif kind == "ParseError":
         bw.SoundTable.unpack(b"\x01")
     else:
-        bw.DatDatabase.from_bytes(bytes(0x144))
+        bw.DatDatabase.from_bytes(header_bytes(root_offset=0x7FFFFF00))
 
 
 def _caught(kind, tmp_path):
@@ -190,7 +190,7 @@ def _attributes(error):
             getattr(error, "strerror", None))
 
 
-KINDS = ["DatError", "NotFoundError", "PathError", "ParseError"]
+KINDS = ["ReadError", "NotFoundError", "PathError", "ParseError"]
 
 
 @pytest.mark.parametrize("kind", KINDS)
@@ -224,7 +224,7 @@ def test_a_sound_archive_has_no_header_problems(db):
 def test_damaged_archives_raise_dat_error(data, debug_start):
     with pytest.raises(bw.DatError) as raised:
         bw.DatDatabase.from_bytes(data)
-    assert type(raised.value) is bw.DatError
+    assert type(raised.value) in (bw.ParseError, bw.ReadError)
     assert raised.value.debug_text.startswith(debug_start)
     assert "\n" not in str(raised.value)
 
@@ -271,7 +271,7 @@ def test_strict_fails_a_stream_shorter_than_it_declares_where_the_default_keeps_
     image[entry.offset + 4:entry.offset + 8] = (len(decoded) + 7).to_bytes(4, "little")
     damaged = bw.DatDatabase.from_bytes(bytes(image))
     assert damaged.get_file(entry.id) == decoded
-    with pytest.raises(bw.DatError) as raised:
+    with pytest.raises(bw.CorruptionError) as raised:
         damaged.get_file(entry.id, strict=True)
     assert str(raised.value) == (f"corrupt archive: file 0x{entry.id:08X} declares "
                                  f"{len(decoded) + 7} bytes, the stream yields {len(decoded)}")
@@ -298,3 +298,23 @@ def test_a_failed_read_raises_rather_than_taking_a_bytes_object_never_made():
         db.get_file(0x2000FFFF)
     with pytest.raises(bw.DatError):
         db.read_file_data(0, 1 << 20)
+
+
+def _closed():
+    db = bw.DatDatabase.from_bytes(header_bytes())
+    db.close()
+    return db.entries()
+
+
+@pytest.mark.parametrize("fail, cls, code", [
+    (lambda: bw.DatDatabase.from_bytes(header_bytes()).get_file(1), bw.NotFoundError, "NotFound"),
+    (lambda: bw.DatDatabase.from_bytes(bytes(0x150)), bw.ParseError, "BinRead"),
+    (lambda: bw.DatDatabase.from_bytes(header_bytes(root_offset=0x7FFFFF00)), bw.ReadError, "Io"),
+    (lambda: bw.open("/no/such/archive.dat"), bw.PathError, "PathError"),
+    (_closed, bw.DatError, "Other"),
+], ids=["NotFound", "BinRead", "Io", "PathError", "Other"])
+def test_each_error_code_raises_its_class(fail, cls, code):
+    with pytest.raises(bw.DatError) as raised:
+        fail()
+    assert type(raised.value) is cls and raised.value.code == code
+    assert pickle.loads(pickle.dumps(raised.value)).code == code

@@ -4,10 +4,16 @@
 
 /** A failure of the reader: `message` is one line for people. */
 export declare class DatError extends Error {
-  constructor(message: string, debugText?: string, notFound?: boolean);
+  /** `code` the error's kind; a boolean (as it once was) says whether an id was not found. */
+  constructor(message: string, debugText?: string, code?: string | boolean);
   /** The library's full form of the error. */
   readonly debugText: string | undefined;
-  /** Whether an id is not in the archive. */
+  /** The library's name of the error's kind, one per variant of its error:
+   * "Io", "BinRead", "NotFound", "DuplicateId", "DuplicateNamespacedId",
+   * "InvalidMagic", "UnsupportedVersion", "InvalidNamespace", "Corruption",
+   * "DecompressionFailed", "PathError" or "Other". */
+  readonly code: string;
+  /** Whether an id is not in the archive: code "NotFound". */
   readonly notFound: boolean;
 }
 

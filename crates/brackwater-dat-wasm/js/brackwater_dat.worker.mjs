@@ -52,7 +52,7 @@ self.onmessage = ({ data: { id, call, args } }) => {
     self.postMessage({ id, result }, transfer);
   } catch (error) {
     self.postMessage({ id, error: { name: error?.name ?? "Error", message: String(error?.message ?? error),
-                                    debugText: error?.debugText, notFound: error?.notFound === true } });
+                                    debugText: error?.debugText, code: error?.code } });
   }
 };
 self.postMessage({ ready: true });

@@ -3,8 +3,9 @@
 // module's memory; results that are bytes are fresh allocations the caller
 // copies and releases with bw_free. Records (the header, entries, sound
 // entries) are read by JavaScript where bw_layout says their fields lie. A
-// failed call returns 0 (or null) and leaves its error for bw_error_* until
-// the next failing call.
+// failed call returns null, 0 (bw_list) or -1 (bw_size), and leaves its
+// error for bw_error_display, bw_error_debug and bw_error_code until the next
+// failing call.
 #include <algorithm>
 #include <array>
 #include <brackwater_dat/brackwater_dat.hpp>
@@ -26,20 +27,16 @@ using namespace brackwater_dat;
 struct LastError {
   std::string display;
   std::string debug;
-  bool not_found = false;
+  ErrorCode code = ErrorCode::other;
 } last_error;
 
 void remember(const DatError& error) {
   last_error.display = display_text(error);
   last_error.debug = debug_text(error);
-  last_error.not_found = std::holds_alternative<DatError::NotFound>(error.value);
+  last_error.code = error_code(error);
 }
 
-void remember(const ParseError& error) {
-  last_error.display = display_text(error);
-  last_error.debug = debug_text(error);
-  last_error.not_found = false;
-}
+void remember(const ParseError& error) { remember(DatError{DatError::BinRead{error}}); }
 
 // Without exceptions a failed allocation traps; asking the allocator first
 // (one thread, so the answer holds) makes it an error instead.
@@ -255,7 +252,8 @@ BW_EXPORT(bw_layout) const char* bw_layout() {
 
 BW_EXPORT(bw_error_display) const char* bw_error_display() { return last_error.display.c_str(); }
 BW_EXPORT(bw_error_debug) const char* bw_error_debug() { return last_error.debug.c_str(); }
-BW_EXPORT(bw_error_not_found) int bw_error_not_found() { return last_error.not_found ? 1 : 0; }
+// The error's code as the library names it: "NotFound", "Io", ...
+BW_EXPORT(bw_error_code) const char* bw_error_code() { return error_code_name(last_error.code); }
 
 // Opens the archive that JavaScript's source `source` holds, of `length`
 // bytes; the directory is read on demand when `on_demand` is 1, else whole.
@@ -347,8 +345,8 @@ BW_EXPORT(bw_read_file)
 std::uint8_t* bw_read_file(const Archive* archive, std::uint32_t id, std::uint32_t capacity,
                            int strict, std::uint32_t* length) {
   Allocation out(capacity);
-  const auto written = archive->db.read_file(id, out.maker(),
-                                             strict ? ShortStream::fail : ShortStream::keep);
+  const auto written =
+      archive->db.read_file(id, out.maker(), strict ? ShortStream::fail : ShortStream::keep);
   return out.hand_over(written, written ? *written : 0, length);
 }
 

@@ -394,3 +394,25 @@ test("archives dropped without close() are closed when collected", { skip: !glob
   // Ten thousand archives held would take well over a megabyte more.
   assert.ok(bw.memoryBytes <= before + (1 << 20), `${before} -> ${bw.memoryBytes}`);
 });
+
+test("each failure carries the library's code, and a source's own DatError arrives intact", () => {
+  const shortStream = tinyArchive();
+  new DataView(shortStream.buffer).setUint32(0x404 + 252, 1, true);  // "hello" flagged compressed
+  const rootPastTheEnd = tinyArchive();
+  new DataView(rootPastTheEnd.buffer).setUint32(0x160, 0x7FFFFF00, true);
+  const own = new bw.DatError("https://host/a.dat (bytes 0-1023): 503 Service Unavailable", "Http { ... }", "Io");
+  const failing = { length: 4096, read: () => { throw own; } };
+  const rows = [
+    ["NotFound", () => bw.openArchive(tinyArchive()).getFile(0x0A000002)],
+    ["BinRead", () => bw.openArchive(new Uint8Array(0x150))],
+    ["Io", () => bw.openArchive(rootPastTheEnd)],
+    ["Corruption", () => bw.openArchive(shortStream).getFile(0x0A000001, { strict: true })],
+    ["PathError", () => bw.fileSource("/no/such/archive.dat")],
+    ["Other", () => { const a = bw.openArchive(tinyArchive()); a.close(); a.find(1); }],
+  ];
+  for (const [code, fail] of rows) {
+    assert.throws(fail, (error) => error instanceof bw.DatError && error.code === code &&
+                                   error.notFound === (code === "NotFound"), code);
+  }
+  assert.throws(() => bw.openArchive(failing), (error) => error === own);
+});

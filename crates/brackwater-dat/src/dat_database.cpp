@@ -64,7 +64,7 @@ DatDatabase& DatDatabase::operator=(DatDatabase&&) noexcept = default;
 DatDatabase::~DatDatabase() = default;
 
 Result<DatDatabase> DatDatabase::open(const std::filesystem::path& path, DirectoryLoading loading) {
-  auto source = open_file_source(path, kHeaderOffset);
+  auto source = open_file_source(path);
   if (!source) return std::unexpected(std::move(source.error()));
   return open_source(std::move(*source), loading);
 }

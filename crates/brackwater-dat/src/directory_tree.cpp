@@ -152,12 +152,12 @@ Result<DatFileEntry> DirectoryTree::find(std::uint32_t id) const {
   for (std::uint32_t depth = 0; offset != 0; ++depth) {
     if (depth == kMaxDirectoryDepth) {
       return std::unexpected(
-          DatError{DatError::Other{"directory node at " + hex_id(offset) + " " + too_deep()}});
+          DatError{DatError::Corruption{"directory node at " + hex_id(offset) + " " + too_deep()}});
     }
     if (auto read = read_node(offset, node); !read) return std::unexpected(read.error());
     if (auto problem = order_problem(node, bounds)) {
       return std::unexpected(
-          DatError{DatError::Other{"directory node at " + hex_id(offset) + ": " + *problem}});
+          DatError{DatError::Corruption{"directory node at " + hex_id(offset) + ": " + *problem}});
     }
     const auto begin = node.entries.begin();
     const auto end = begin + node.count;

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "block_chain.hpp"
-#include "brackwater_dat/dat_database.hpp"
 #include "brackwater_dat/directory.hpp"
 #include "brackwater_dat/error.hpp"
 

@@ -225,13 +225,17 @@ std::string display_text(const DatError& error) {
       error.value);
 }
 
-IoError unexpected_eof() {
-  return IoError::simple(IoErrorKind::UnexpectedEof, "failed to fill whole buffer");
-}
-
 IoError IoError::unexpected_end(std::uint64_t offset, std::uint64_t length) {
   return unexpected_eof().with_short_read(offset, length);
 }
+
+#ifndef _WIN32
+// No message of this system names another system's codes.
+IoError IoError::from_windows(unsigned long code) {
+  return IoError(IoErrorKind::Other, "Windows error " + std::to_string(code),
+                 static_cast<int>(code));
+}
+#endif
 
 IoError IoError::with_short_read(std::uint64_t offset, std::uint64_t length) const {
   IoError error = *this;
@@ -241,6 +245,29 @@ IoError IoError::with_short_read(std::uint64_t offset, std::uint64_t length) con
 
 IoError IoError::out_of_memory(std::size_t bytes) {
   return simple(IoErrorKind::OutOfMemory, "cannot allocate " + std::to_string(bytes) + " bytes");
+}
+
+static_assert(std::variant_size_v<decltype(DatError::value)> == kErrorCodes,
+              "one code for each variant");
+
+ErrorCode error_code(const DatError& error) noexcept {
+  return static_cast<ErrorCode>(error.value.index());
+}
+
+const char* error_code_name(ErrorCode code) noexcept {
+  static constexpr const char* kNames[kErrorCodes] = {"Io",
+                                                      "BinRead",
+                                                      "NotFound",
+                                                      "DuplicateId",
+                                                      "DuplicateNamespacedId",
+                                                      "InvalidMagic",
+                                                      "UnsupportedVersion",
+                                                      "InvalidNamespace",
+                                                      "Corruption",
+                                                      "DecompressionFailed",
+                                                      "PathError",
+                                                      "Other"};
+  return kNames[static_cast<std::size_t>(code)];
 }
 
 DatError io_failure(IoError error) { return DatError{DatError::Io{std::move(error)}}; }

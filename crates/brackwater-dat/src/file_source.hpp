@@ -18,7 +18,6 @@ namespace brackwater_dat {
 //
 // One implementation per platform, chosen by the build:
 // file_source_posix.cpp and file_source_windows.cpp.
-Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& path,
-                                                 std::uint64_t header_offset);
+Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& path);
 
 }  // namespace brackwater_dat

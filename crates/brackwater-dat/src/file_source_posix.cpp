@@ -36,8 +36,7 @@ class FileSource final : public Source {
 
 }  // namespace
 
-Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& path,
-                                                 std::uint64_t header_offset) {
+Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& path) {
   auto path_error = [&](IoError source) {
     return std::unexpected(DatError{DatError::PathError{path, std::move(source)}});
   };
@@ -58,7 +57,7 @@ Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& pa
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // Reads here never use the position: the seek only probes that the file
   // can be positioned, as no FIFO or socket can, so a failure is this path's.
-  if (::lseek(fd, static_cast<off_t>(header_offset), SEEK_SET) < 0) {
+  if (::lseek(fd, 0, SEEK_SET) < 0) {
     return path_error(last_error());
   }
   return std::unique_ptr<Source>(std::move(source));

@@ -66,10 +66,8 @@ class FileSource final : public Source {
 
 }  // namespace
 
-// Nothing is probed at `header_offset`: the handle's type says whether it
-// can be positioned.
-Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& path,
-                                                 std::uint64_t /*header_offset*/) {
+// The handle's type says whether it can be positioned.
+Result<std::unique_ptr<Source>> open_file_source(const std::filesystem::path& path) {
   auto path_error = [&](IoError source) {
     return std::unexpected(DatError{DatError::PathError{path, std::move(source)}});
   };

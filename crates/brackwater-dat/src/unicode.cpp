@@ -39,11 +39,7 @@ std::string hex(std::uint32_t value, const char* format) {
   return buffer;
 }
 
-// One well-formed UTF-8 sequence at the start of `text`.
-struct Decoded {
-  char32_t code_point;
-  std::size_t length;
-};
+}  // namespace
 
 std::optional<Decoded> decode(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -70,8 +66,6 @@ std::optional<Decoded> decode(std::string_view text) {
   if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
   return Decoded{c, length};
 }
-
-}  // namespace
 
 std::string quoted(std::string_view text) {
   std::string out = "\"";

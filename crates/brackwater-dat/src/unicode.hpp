@@ -1,10 +1,19 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace brackwater_dat::unicode {
+
+// One UTF-8 sequence at the start of a text: its code point and byte length.
+// None when the bytes there are not a well-formed sequence.
+struct Decoded {
+  char32_t code_point;
+  std::size_t length;
+};
+std::optional<Decoded> decode(std::string_view text);
 
 // The text in double quotes with quote, backslash, \t \r \n \0 escaped, other
 // non-printable characters as \u{hex}, and malformed bytes as \xNN.

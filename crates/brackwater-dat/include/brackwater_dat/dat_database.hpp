@@ -32,17 +32,6 @@ class RunHint;
 // id, or find another occurrence than the whole directory keeps), and a node
 // reached twice fails a whole opening but not a lookup that never passes it.
 enum class DirectoryLoading { whole, on_demand };
-// Deeper than any real tree: a B-tree of 32-bit ids with at least two
-// children to each inner node is at most 33 nodes deep, and one whose nodes
-// are half full, 7.
-inline constexpr std::uint32_t kMaxDirectoryDepth = 64;
-
-// A node of the directory where it is not a search tree, and what is wrong.
-struct DirectoryOrderProblem {
-  std::uint32_t node;  // the node's offset
-  std::string detail;
-};
-
 // What a read of a compressed file does when its stream yields fewer bytes
 // than its length prefix declares (or it has none): `keep` returns what
 // decodes, as the reader always has; `fail` makes it a Corruption error

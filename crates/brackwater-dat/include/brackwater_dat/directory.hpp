@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,17 @@ class Directory {
   std::vector<value_type> entries_;
   std::vector<Slot> index_;
   unsigned shift_ = 32;  // 32 - log2(index_.size())
+};
+
+// Deeper than any real tree: a B-tree of 32-bit ids with at least two
+// children to each inner node is at most 33 nodes deep, and one whose nodes
+// are half full, 7.
+inline constexpr std::uint32_t kMaxDirectoryDepth = 64;
+
+// A node of the directory where it is not a search tree, and what is wrong.
+struct DirectoryOrderProblem {
+  std::uint32_t node;  // the node's offset
+  std::string detail;
 };
 
 }  // namespace brackwater_dat

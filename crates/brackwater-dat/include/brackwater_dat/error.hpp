@@ -28,11 +28,10 @@ enum class IoErrorKind {
 class IoError {
  public:
   static IoError from_os(int errno_value);
-#ifdef _WIN32
   // A Windows error code, as GetLastError() gives it, with the system's
-  // message for it: its texts have the same shape as an errno's.
+  // message for it: its texts have the same shape as an errno's. Elsewhere
+  // the message only names the code.
   static IoError from_windows(unsigned long code);
-#endif
   static IoError simple(IoErrorKind kind, std::string message);
   // An allocation of `bytes` that could not be had: kind OutOfMemory.
   static IoError out_of_memory(std::size_t bytes);
@@ -139,6 +138,29 @@ struct DatError {
 
 template <class T>
 using Result = std::expected<T, DatError>;
+
+// Each kind of failure as a stable code, one per variant of DatError and in
+// its order, for surfaces that map failures mechanically: the tool's exit
+// statuses, Python's exception classes, JavaScript's DatError.code.
+enum class ErrorCode {
+  io,
+  bin_read,
+  not_found,
+  duplicate_id,
+  duplicate_namespaced_id,
+  invalid_magic,
+  unsupported_version,
+  invalid_namespace,
+  corruption,
+  decompression_failed,
+  path_error,
+  other,
+};
+inline constexpr std::size_t kErrorCodes = 12;
+
+ErrorCode error_code(const DatError& error) noexcept;
+// The code's name as debug texts name the variant: "Io", "NotFound", ...
+const char* error_code_name(ErrorCode code) noexcept;
 
 // An I/O failure as the reader's operations report it: DatError::Io.
 DatError io_failure(IoError error);

@@ -3,38 +3,6 @@
 namespace brackwater_dat::parity::unicode {
 namespace {
 
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-}  // namespace
-
-std::optional<Decoded> decode(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  const auto lead = static_cast<unsigned char>(text[0]);
-  if (lead < 0x80) return Decoded{lead, 1};
-  std::size_t length = 0;
-  char32_t c = 0;
-  char32_t minimum = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, c = lead & 0x1F, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, c = lead & 0x0F, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, c = lead & 0x07, minimum = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (text.size() < length) return std::nullopt;
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (!is_continuation(byte)) return std::nullopt;
-    c = (c << 6) | (byte & 0x3F);
-  }
-  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-  return Decoded{c, length};
-}
-
-namespace {
-
 // How many bytes at the start of `text` begin a sequence that is well-formed
 // so far but cut short or broken: they stand for one replacement character.
 std::size_t ill_formed_length(std::string_view text) {

@@ -6,16 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "../../src/unicode.hpp"  // the library's own
+
 // UTF-8 text as the checks read it from the environment and the reference tool.
 namespace brackwater_dat::parity::unicode {
 
-// One UTF-8 sequence at the start of a text: its code point and byte length.
-// None when the bytes there are not a well-formed sequence.
-struct Decoded {
-  char32_t code_point;
-  std::size_t length;
-};
-std::optional<Decoded> decode(std::string_view text);
+// One UTF-8 sequence at the start of a text, decoded as the library decodes
+// its own texts.
+using brackwater_dat::unicode::decode;
+using brackwater_dat::unicode::Decoded;
 
 // Whether the whole text is well-formed UTF-8.
 bool is_valid(std::string_view text);

@@ -50,12 +50,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "failed to fill whole buffer / failed to fill whole buffer"},
         LimitCase{"cyclic-tree", "Corruption(\"directory node at 0x00000400 is reached twice\")"},
         LimitCase{"deep-tree", "NotFound(1)"}, LimitCase{"huge-file-size-on-demand", kEof},
-        LimitCase{"cyclic-tree-on-demand",
-                  "Other(\"directory node at 0x00000400 lies deeper than 64 nodes, deeper than any "
-                  "real tree\")"},
-        LimitCase{"deep-tree-on-demand",
-                  "Other(\"directory node at 0x00001400 lies deeper than 64 nodes, deeper than any "
-                  "real tree\")"},
+        LimitCase{
+            "cyclic-tree-on-demand",
+            "Corruption(\"directory node at 0x00000400 lies deeper than 64 nodes, deeper than any "
+            "real tree\")"},
+        LimitCase{
+            "deep-tree-on-demand",
+            "Corruption(\"directory node at 0x00001400 lies deeper than 64 nodes, deeper than any "
+            "real tree\")"},
         LimitCase{"zero-capacity-loop",
                   "Corruption(\"block chain at 0x00000400 loops back to block 0x00000400 without "
                   "reaching its end\")"}),
