@@ -9,7 +9,7 @@ import { Archive, SoundTable } from "./archive.mjs";
 import { DatError } from "./errors.mjs";
 import { checkBytes } from "./records.mjs";
 import { Runtime } from "./runtime.mjs";
-import { blobSource, fileSource, httpSource } from "./sources.mjs";
+import { blobSource, fileSource, httpSource, inWorkerScope } from "./sources.mjs";
 
 export { DatError } from "./errors.mjs";
 export { openInWorker } from "./worker_client.mjs";
@@ -18,6 +18,7 @@ export { openInWorker } from "./worker_client.mjs";
 export async function load(bytesOrUrl) {
   const runtime = await Runtime.load(bytesOrUrl);
   const { w } = runtime;
+  const inWorker = inWorkerScope();
   return {
     DatError,
     SoundTable: SoundTable.of(runtime),
@@ -31,7 +32,7 @@ export async function load(bytesOrUrl) {
     blobSource,
     // An archive on a web server, read with range requests through a bounded
     // cache of aligned chunks, in a worker (see sources.mjs).
-    httpSource,
+    httpSource: (url, options) => httpSource(url, options, inWorker),
     decompressLrs(bytes) {
       const input = runtime.copyIn(checkBytes(bytes, "bytes"));
       try {

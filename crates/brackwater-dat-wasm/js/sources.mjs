@@ -10,8 +10,10 @@ import { DatError } from "./errors.mjs";
 // In node, files are read through its fs.
 const fs = typeof globalThis.process?.versions?.node === "string" ? await import("node:fs") : null;
 
-export const inWorker = typeof globalThis.WorkerGlobalScope === "function" &&
-                 globalThis instanceof globalThis.WorkerGlobalScope;
+// Whether this scope is a worker's, whose synchronous requests httpSource
+// makes; load() asks once.
+export const inWorkerScope = () => typeof globalThis.WorkerGlobalScope === "function" &&
+                                   globalThis instanceof globalThis.WorkerGlobalScope;
 
 // A Uint8Array read in place.
 export function arraySource(bytes) {
@@ -164,7 +166,8 @@ export function fileSource(path) {
     if (fs.fstatSync(fd).isDirectory()) throw new Error("it is a directory");
   } catch (error) {
     if (fd !== undefined) fs.closeSync(fd);
-    throw new DatError(`cannot open ${path}: ${error.message}`, `PathError(${JSON.stringify(String(path))})`);
+    throw new DatError(`cannot open ${path}: ${error.message}`, `PathError(${JSON.stringify(String(path))})`,
+                       "PathError");
   }
   return {
     length: fs.fstatSync(fd).size,
@@ -189,7 +192,7 @@ export function blobSource(blob, options) {
 // worker (a synchronous request is a worker's only). The first request
 // learns the length; a server that ignores ranges sends the archive whole,
 // once, which is then read in place and `note` says so.
-export function httpSource(url, options = {}) {
+export function httpSource(url, options = {}, inWorker = inWorkerScope()) {
   if (typeof XMLHttpRequest !== "function" || !inWorker) {
     throw new Error("httpSource makes synchronous requests, which only a worker can: open the URL with openInWorker(url)");
   }
