@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "allocation.hpp"
+
 #define BW_EXPORT(name) extern "C" __attribute__((export_name(#name)))
 
 namespace {
@@ -37,18 +39,6 @@ void remember(const DatError& error) {
 }
 
 void remember(const ParseError& error) { remember(DatError{DatError::BinRead{error}}); }
-
-// Without exceptions a failed allocation traps; asking the allocator first
-// (one thread, so the answer holds) makes it an error instead.
-bool can_allocate(std::size_t bytes) {
-  void* probe = std::malloc(std::max<std::size_t>(bytes, 1));
-  if (probe == nullptr) {
-    remember(io_failure(IoError::out_of_memory(bytes)));
-    return false;
-  }
-  std::free(probe);
-  return true;
-}
 
 // The fresh allocation a read fills, made once the read knows its size (at
 // most `capacity` bytes: the read refuses a smaller buffer than it needs,
@@ -259,10 +249,20 @@ BW_EXPORT(bw_error_code) const char* bw_error_code() { return error_code_name(la
 // bytes; the directory is read on demand when `on_demand` is 1, else whole.
 BW_EXPORT(bw_open_source)
 Archive* bw_open_source(std::uint32_t source, double length, int on_demand) {
-  if (!can_allocate(sizeof(Archive) + sizeof(JsSource))) return nullptr;
+  // Without exceptions a failed allocation traps: the library's guard asks
+  // the allocator first.
+  std::unique_ptr<JsSource> js_source;
+  if (auto made = allocation::guarded(sizeof(Archive) + sizeof(JsSource),
+                                      [&] {
+                                        js_source = std::make_unique<JsSource>(
+                                            source, static_cast<std::uint64_t>(length));
+                                      });
+      !made) {
+    remember(io_failure(made.error()));
+    return nullptr;
+  }
   auto db = DatDatabase::open_source(
-      std::make_unique<JsSource>(source, static_cast<std::uint64_t>(length)),
-      on_demand == 1 ? DirectoryLoading::on_demand : DirectoryLoading::whole);
+      std::move(js_source), on_demand == 1 ? DirectoryLoading::on_demand : DirectoryLoading::whole);
   if (!db) {
     remember(db.error());
     return nullptr;
@@ -313,8 +313,10 @@ BW_EXPORT(bw_list) int bw_list(Archive* archive) {
       remember(entries.error());
       return 0;
     }
-    if (!can_allocate(entries->size() * sizeof(EntryRecord))) return 0;
-    archive->sorted.reserve(entries->size());
+    if (auto room = allocation::reserve_for(archive->sorted, entries->size()); !room) {
+      remember(io_failure(room.error()));
+      return 0;
+    }
     for (const DatFileEntry& e : *entries) archive->sorted.push_back(record_of(e));
     archive->listed = true;
   }
