@@ -26,6 +26,9 @@ class RangeHandler(http.server.SimpleHTTPRequestHandler):
     def send_head(self):
         path = self.translate_path(self.path)
         wanted = RANGE.match(self.headers.get("Range", ""))
+        # A range whose last byte comes before its first is no range: the whole file.
+        if wanted and all(wanted.groups()) and int(wanted[2]) < int(wanted[1]):
+            wanted = None
         if os.path.isdir(path) or not wanted or not os.path.isfile(path):
             return super().send_head()
         length = os.path.getsize(path)

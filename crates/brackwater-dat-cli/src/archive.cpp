@@ -36,9 +36,7 @@ bool is_stream(const std::string& path) {
 
 std::string open_failure_text(const std::string& path, const DatError& error) {
   const std::string text = error_text(error);
-  if (kNamesItsFile[static_cast<std::size_t>(error_code(error))]) {
-    return is_stream(path) ? text + "; an archive needs a seekable file, not a pipe" : text;
-  }
+  if (kNamesItsFile[static_cast<std::size_t>(error_code(error))]) return text;
   if (const auto* parse = std::get_if<DatError::BinRead>(&error.value)) {
     const auto& cut = parse->error.cause().short_read();
     if (cut && cut->length < kHeaderEnd && text == display_text(error)) {
@@ -64,18 +62,29 @@ std::optional<DatDatabase> open_archive(const std::string& path, const Opening& 
         "input) cannot be one; save it to a file first");
     return std::nullopt;
   }
-  auto db = DatDatabase::open(path_of(path), opening.loading);
-  if (!db) {
-    report_error(open_failure_text(path, db.error()));
+  if (is_stream(path)) {
+    report_error(shown_path(path) +
+                 " is a pipe or socket: an archive is read at offsets, so it needs a seekable "
+                 "file");
     return std::nullopt;
   }
-  if (opening.refuse_foreign) {
+  // The header alone first: a file that is not an archive is refused for
+  // what its header says before its directory is read.
+  auto db = DatDatabase::open(path_of(path), DirectoryLoading::on_demand);
+  if (db && opening.refuse_foreign) {
     const std::vector<std::string> problems = check_header(db->header(), db->length());
     if (!problems.empty()) {
       report_error(shown_path(path) + " is not an archive: " + problems.front() +
                    "; --any-header reads it anyway");
       return std::nullopt;
     }
+  }
+  if (db && opening.loading == DirectoryLoading::whole) {
+    db = DatDatabase::open(path_of(path), DirectoryLoading::whole);
+  }
+  if (!db) {
+    report_error(open_failure_text(path, db.error()));
+    return std::nullopt;
   }
   return std::move(*db);
 }

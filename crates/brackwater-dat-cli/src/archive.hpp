@@ -25,7 +25,7 @@ std::optional<DatDatabase> open_archive(const std::string& path, const Opening& 
 
 // Why the archive at `path` could not be opened, for people: the library's
 // words, with the path where they do not name it, and a header cut short in
-// the archive's terms.
+// the archive's terms. A pipe is refused before it is opened.
 std::string open_failure_text(const std::string& path, const DatError& error);
 
 // The header's problems as one text, "; " between them.

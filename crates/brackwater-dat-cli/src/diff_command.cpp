@@ -40,8 +40,9 @@ struct ContentComparison {
 
 ContentComparison compare_contents(const DatDatabase& old_db, const DatDatabase& new_db,
                                    std::uint32_t id) {
-  const auto old_file = old_db.get_file(id);
-  const auto new_file = new_db.get_file(id);
+  // A stream shorter than it declares is damage, not the same contents.
+  const auto old_file = old_db.get_file(id, ShortStream::fail);
+  const auto new_file = new_db.get_file(id, ShortStream::fail);
   ContentComparison comparison{!old_file || !new_file || *old_file != *new_file, {}};
   if (!old_file)
     comparison.errors.push_back("OLD " + hex_id(id) + ": " + error_text(old_file.error()));

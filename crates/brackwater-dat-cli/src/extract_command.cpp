@@ -175,7 +175,11 @@ ExitStatus run_extract(const ExtractOptions& options) {
         auto bytes = read_into_buffer(*db, entry, options.raw,
                                       options.partial ? ShortStream::keep : ShortStream::fail);
         if (!bytes) {
-          return std::unexpected(hex_id(entry.id) + ": " + error_text(bytes.error()));
+          // The file's id in front, unless the library's words name it.
+          const std::string text = error_text(bytes.error());
+          return std::unexpected(text.find(hex_id(entry.id)) != std::string::npos
+                                     ? text
+                                     : hex_id(entry.id) + ": " + text);
         }
         return *bytes;
       };

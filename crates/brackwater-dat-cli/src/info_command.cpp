@@ -46,7 +46,10 @@ std::vector<Field> header_fields(const DatHeader& h) {
 }  // namespace
 
 ExitStatus run_info(const InfoOptions& options) {
-  const auto db = open_archive(options.archive, {.refuse_foreign = false});
+  // On demand, so that the header and its problems show even where the
+  // directory cannot be read; entries() walks it whole all the same.
+  const auto db = open_archive(options.archive,
+                               {.loading = DirectoryLoading::on_demand, .refuse_foreign = false});
   if (!db) return ExitStatus::Failure;
   const std::uint64_t length = db->length();
   const auto entries = sorted_entries(*db);

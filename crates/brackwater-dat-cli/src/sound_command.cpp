@@ -16,17 +16,15 @@ using file_type::SoundTable;
 
 constexpr std::uint8_t kSoundTableType = 0x20;
 
-// Why a table's bytes do not decode, after its name: where they run out, in
-// the table's terms, or the library's words.
+// Why a table's bytes do not decode, after its name: that they run out
+// inside a record, in the table's terms, or the library's words (--debug).
 std::string table_failure_text(const ParseError& error, ByteView bytes) {
   const DatError as_read{DatError::BinRead{error}};
-  if (error.cause().kind() != IoErrorKind::UnexpectedEof || error.frames().empty() ||
+  if (error.cause().kind() != IoErrorKind::UnexpectedEof ||
       error_text(as_read) != display_text(as_read)) {
     return ": " + error_text(as_read);
   }
-  std::string where = error.frames().front().message;
-  if (!where.empty() && where[0] >= 'A' && where[0] <= 'Z') where[0] += 'a' - 'A';
-  return " is cut short: its " + counted(bytes.size(), "byte") + " end " + where;
+  return " is cut short: its " + counted(bytes.size(), "byte") + " end inside a record";
 }
 
 // The table `id` of the archive, decoded; none after reporting why not.

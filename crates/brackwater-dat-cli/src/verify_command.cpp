@@ -85,7 +85,7 @@ ExitStatus run_verify(const VerifyOptions& options) {
   // be read is what verify is there to report, not a failure to run.
   const auto db = DatDatabase::open(path_of(options.archive), DirectoryLoading::on_demand);
   if (!db) {
-    if (std::holds_alternative<DatError::PathError>(db.error().value)) {
+    if (error_code(db.error()) == ErrorCode::path_error) {
       report_error(open_failure_text(options.archive, db.error()));
       return ExitStatus::Failure;
     }
@@ -99,7 +99,7 @@ ExitStatus run_verify(const VerifyOptions& options) {
   const auto listed = db->entries();
   if (!listed) {
     findings.add(std::nullopt, cut_short(listed.error()) ? "truncated" : "directory",
-                 error_text(listed.error()));
+                 open_failure_text(options.archive, listed.error()));
     return findings.deliver_all(0, options.json);
   }
   const std::vector<DatFileEntry>& entries = *listed;

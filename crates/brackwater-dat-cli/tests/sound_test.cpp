@@ -1,4 +1,5 @@
 // sound and resolve: a decoded sound table, and the waves its kinds play.
+#include <brackwater_dat/dat_database.hpp>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -156,6 +157,14 @@ struct TableFailureCase {
 
 void PrintTo(const TableFailureCase& param, std::ostream* out) { *out << param.name; }
 
+// The bytes of the shield table in the archive where it is cut short.
+std::size_t truncated_table_size() {
+  const auto db = DatDatabase::open_memory(
+      test_support::build_synthetic_retail(test_support::RetailVariant::TruncatedShieldTable)
+          .image);
+  return db->get_file(0x20000001)->size();
+}
+
 class UnreadableTable : public ToolTest, public ::testing::WithParamInterface<TableFailureCase> {};
 
 TEST_P(UnreadableTable, FailsWithOneErrorLineAndNoOutput) {
@@ -174,9 +183,12 @@ INSTANTIATE_TEST_SUITE_P(
     Tables, UnreadableTable,
     ::testing::Values(TableFailureCase{"Missing", test_support::RetailVariant::MissingSwooshTable,
                                        "0x200000A8", "no file 0x200000A8 in the archive"},
-                      TableFailureCase{
-                          "Truncated", test_support::RetailVariant::TruncatedShieldTable,
-                          "0x20000001", "sound table 0x20000001: failed to fill whole buffer"}),
+                      TableFailureCase{"Truncated",
+                                       test_support::RetailVariant::TruncatedShieldTable,
+                                       "0x20000001",
+                                       "sound table 0x20000001 is cut short: its " +
+                                           std::to_string(truncated_table_size()) +
+                                           " bytes end inside a record"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

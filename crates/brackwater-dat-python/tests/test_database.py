@@ -300,6 +300,14 @@ def test_a_failed_read_raises_rather_than_taking_a_bytes_object_never_made():
         db.read_file_data(0, 1 << 20)
 
 
+def _short_stream():
+    image = bytearray((RETAIL_DIR / "good" / "client_portal.dat").read_bytes())
+    db = bw.DatDatabase.from_bytes(image)
+    entry = next(e for e in db.entries() if e.compressed and db.get_file(e.id))
+    image[entry.offset + 4:entry.offset + 8] = (len(db.get_file(entry.id)) + 1).to_bytes(4, "little")
+    return bw.DatDatabase.from_bytes(bytes(image)).get_file(entry.id, strict=True)
+
+
 def _closed():
     db = bw.DatDatabase.from_bytes(header_bytes())
     db.close()
@@ -310,9 +318,10 @@ def _closed():
     (lambda: bw.DatDatabase.from_bytes(header_bytes()).get_file(1), bw.NotFoundError, "NotFound"),
     (lambda: bw.DatDatabase.from_bytes(bytes(0x150)), bw.ParseError, "BinRead"),
     (lambda: bw.DatDatabase.from_bytes(header_bytes(root_offset=0x7FFFFF00)), bw.ReadError, "Io"),
+    (_short_stream, bw.CorruptionError, "Corruption"),
     (lambda: bw.open("/no/such/archive.dat"), bw.PathError, "PathError"),
     (_closed, bw.DatError, "Other"),
-], ids=["NotFound", "BinRead", "Io", "PathError", "Other"])
+], ids=["NotFound", "BinRead", "Io", "Corruption", "PathError", "Other"])
 def test_each_error_code_raises_its_class(fail, cls, code):
     with pytest.raises(bw.DatError) as raised:
         fail()

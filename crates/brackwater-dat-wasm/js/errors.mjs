@@ -12,12 +12,3 @@ export class DatError extends Error {
     this.notFound = this.code === "NotFound";
   }
 }
-
-// What a source or a request threw, as the caller sees it: a DatError as it
-// is; anything else an Io failure with the thrown error's message, its name
-// and message as the debug text.
-export function asDatError(error) {
-  if (error instanceof DatError) return error;
-  const message = String(error?.message ?? error);
-  return new DatError(message, `${error?.name ?? "Error"}: ${message}`, "Io");
-}

@@ -25,7 +25,7 @@ namespace {
 
 using namespace brackwater_dat;
 
-// The last failure, for the caller to read once a call has returned 0.
+// The last failure, for the caller to read once a call has failed.
 struct LastError {
   std::string display;
   std::string debug;

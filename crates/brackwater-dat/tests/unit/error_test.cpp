@@ -26,6 +26,13 @@ class DatErrorDebug : public ::testing::TestWithParam<DebugCase> {};
 
 TEST_P(DatErrorDebug, Text) { EXPECT_EQ(debug_text(GetParam().error), GetParam().text); }
 
+// The code every surface maps is the variant the debug text names, one for each.
+TEST_P(DatErrorDebug, CodeNamesTheVariant) {
+  const std::string name = error_code_name(error_code(GetParam().error));
+  EXPECT_TRUE(GetParam().text.starts_with(name + "(") || GetParam().text.starts_with(name + " {"))
+      << name;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Variants, DatErrorDebug,
     ::testing::Values(
