@@ -35,6 +35,12 @@ std::expected<DatHeader, ParseError> decode_header(ByteView bytes,
   return record::read(bytes, "DatHeader", kLayout, end_error);
 }
 
+std::array<std::uint8_t, kHeaderLength> encode_header(const DatHeader& header) {
+  std::array<std::uint8_t, kHeaderLength> bytes{};
+  record::write(header, kLayout, bytes.data());
+  return bytes;
+}
+
 std::vector<std::string> check_header(const DatHeader& header, std::uint64_t length) {
   std::vector<std::string> problems;
   if (header.magic != kDatMagic) {
