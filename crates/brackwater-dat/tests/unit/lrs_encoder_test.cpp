@@ -95,7 +95,7 @@ TEST(LrsEncoder, BestIsTheExhaustiveOptimum) {
 // content is of the kind the game stores compressed.
 TEST(LrsEncoder, RoundTripsThroughTheReader) {
   std::vector<std::pair<Bytes, bool>> inputs;  // and whether fast must be near best
-  for (const char* corpus : {"lrs", "lrs_round_trip", "dat_database"}) {
+  for (const char* corpus : {"lrs", "lrs_round_trip", "lrs_encoder", "dat_database"}) {
     for (const auto& file :
          std::filesystem::directory_iterator(std::filesystem::path(FUZZ_CORPUS_DIR) / corpus)) {
       std::ifstream in(file.path(), std::ios::binary);
