@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "archive.hpp"
 #include "json_output.hpp"
@@ -52,10 +51,14 @@ bool ArchiveOutput::publish() {
 }
 
 std::optional<Bytes> read_whole_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return std::nullopt;
-  Bytes bytes(std::istreambuf_iterator<char>(in), {});
-  if (in.bad()) return std::nullopt;
+  const std::streamoff size = in.tellg();
+  if (size < 0) return std::nullopt;
+  Bytes bytes(static_cast<std::size_t>(size));
+  in.seekg(0);
+  // One read of the length found; a file that changed meanwhile is an error.
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size) || in.peek() != EOF) return std::nullopt;
   return bytes;
 }
 
