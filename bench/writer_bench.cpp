@@ -92,8 +92,9 @@ std::filesystem::path extracted() {
 
 void BM_RepackKeep(benchmark::State& state) {
   const auto out = kCache / "repacked.dat";
-  run_each(state, quoted(kTool) + " repack " + quoted(archive()) + " " + quoted(out) +
-                      " --no-progress > /dev/null",
+  run_each(state,
+           quoted(kTool) + " repack " + quoted(archive()) + " " + quoted(out) +
+               " --no-progress > /dev/null",
            out);
 }
 
@@ -104,8 +105,9 @@ void BM_Cp(benchmark::State& state) {
 
 void BM_Create(benchmark::State& state) {
   const auto out = kCache / "created.dat";
-  run_each(state, quoted(kTool) + " create " + quoted(out) + " " + quoted(extracted()) +
-                      " --no-progress > /dev/null",
+  run_each(state,
+           quoted(kTool) + " create " + quoted(out) + " " + quoted(extracted()) +
+               " --no-progress > /dev/null",
            out);
 }
 

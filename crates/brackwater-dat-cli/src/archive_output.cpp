@@ -58,7 +58,8 @@ std::optional<Bytes> read_whole_file(const std::filesystem::path& path) {
   Bytes bytes(static_cast<std::size_t>(size));
   in.seekg(0);
   // One read of the length found; a file that changed meanwhile is an error.
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), size) || in.peek() != EOF) return std::nullopt;
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size) || in.peek() != EOF)
+    return std::nullopt;
   return bytes;
 }
 

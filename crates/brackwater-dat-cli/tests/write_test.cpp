@@ -120,6 +120,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 class InterruptedRepack : public Write, public ::testing::WithParamInterface<int> {};
 
+// SIGKILL's number, which Windows headers do not name.
+constexpr int kKill = 9;
+
 // Stopped while it works, by a signal it can take or by SIGKILL: the input
 // is as it was and nothing is at OUT; taking the signal, it also removes
 // its temporaries and exits as interrupted.
@@ -147,7 +150,7 @@ TEST_P(InterruptedRepack, LeavesNothingAtOut) {
   const auto ended = tool.wait().result;
   EXPECT_EQ(read_bytes(input), before);
   EXPECT_FALSE(fs::exists(path("out.dat")));
-  if (GetParam() == SIGKILL) return;
+  if (GetParam() == kKill) return;
   EXPECT_EQ(ended.exit_code, 128 + GetParam()) << ended.err;
   EXPECT_NE(ended.err.find("interrupted; nothing written"), std::string::npos) << ended.err;
   for (const auto& file : fs::directory_iterator(dir_.path())) {
@@ -155,7 +158,7 @@ TEST_P(InterruptedRepack, LeavesNothingAtOut) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRepack, ::testing::Values(SIGINT, SIGTERM, SIGKILL),
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRepack, ::testing::Values(SIGINT, SIGTERM, kKill),
                          [](const auto& info) {
                            return info.param == SIGINT    ? "Int"
                                   : info.param == SIGTERM ? "Term"
