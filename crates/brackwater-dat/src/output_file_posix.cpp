@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <random>
 #include <string>
 
 #include "errors.hpp"
@@ -17,12 +19,19 @@ std::unexpected<DatError> last_error() { return io_error(IoError::from_os(errno)
 }  // namespace
 
 Result<OutputFile> OutputFile::create_beside(const std::filesystem::path& destination) {
-  std::string name = destination.string() + ".XXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
-    return std::unexpected(DatError{DatError::PathError{destination, IoError::from_os(errno)}});
+  static std::atomic<unsigned long> serial{0};
+  // A name no other writer uses: a token drawn once per process and a
+  // count, created only when new, retried past leftovers of others.
+  static const unsigned long token = std::random_device{}();
+  const std::string stem = destination.string() + "." + std::to_string(token) + "-";
+  for (;;) {
+    std::string name = stem + std::to_string(serial++) + ".tmp";
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) return OutputFile(fd, std::move(name));
+    if (errno != EEXIST && errno != EINTR) {
+      return std::unexpected(DatError{DatError::PathError{destination, IoError::from_os(errno)}});
+    }
   }
-  return OutputFile(fd, name);
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
@@ -72,12 +81,19 @@ Result<void> OutputFile::publish(const std::filesystem::path& destination, bool 
   if (::fsync(static_cast<int>(handle_)) != 0) return last_error();
   // A file that appeared at the destination since the writer began is kept
   // unless replacing was asked for.
-  int moved = ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, destination.c_str(),
-                          replace ? 0 : RENAME_NOREPLACE);
-  // File systems without the no-replace rename still refuse to link over a file.
-  if (moved != 0 && errno == EINVAL && !replace) {
-    moved = ::link(path_.c_str(), destination.c_str());
-    if (moved == 0) ::unlink(path_.c_str());
+  int moved = -1;
+  if (replace) {
+    moved = ::rename(path_.c_str(), destination.c_str());
+  } else {
+#ifdef RENAME_NOREPLACE
+    moved = ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE);
+    if (moved != 0 && errno == EINVAL)
+#endif
+    {
+      // Where there is no no-replace rename, a link still refuses to go over a file.
+      moved = ::link(path_.c_str(), destination.c_str());
+      if (moved == 0) ::unlink(path_.c_str());
+    }
   }
   if (moved != 0) {
     return std::unexpected(DatError{DatError::PathError{destination, IoError::from_os(errno)}});
