@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -51,8 +52,7 @@ class HashMatchFinder {
       if (candidate == kNone || at - candidate > kFarthest) return false;
       const std::uint8_t* there = data_.data() + candidate;
       if (there[best.length] != here[best.length]) return true;
-      std::size_t length = 0;
-      while (length < cap && there[length] == here[length]) ++length;
+      const std::size_t length = common_length(there, here, cap);
       if (length > best.length && length >= kShortestReference) best = {length, at - candidate};
       return best.length < cap;
     };
@@ -84,6 +84,30 @@ class HashMatchFinder {
 
  private:
   static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+  // How many of the first `cap` bytes at `there` and `here` agree: eight at
+  // a time where 24 bytes lie ahead of `here`, else one at a time.
+  std::size_t common_length(const std::uint8_t* there, const std::uint8_t* here,
+                            std::size_t cap) const {
+    std::size_t length = 0;
+    if (here + 24 <= data_.data() + data_.size()) {
+      for (; length < cap; length += 8) {
+        std::uint64_t a = 0, b = 0;
+        std::memcpy(&a, there + length, 8);
+        std::memcpy(&b, here + length, 8);
+        if (a != b) {
+          // The first byte that differs, where memory order puts it.
+          const int bits = std::endian::native == std::endian::little ? std::countr_zero(a ^ b)
+                                                                      : std::countl_zero(a ^ b);
+          length += static_cast<std::size_t>(bits) / 8;
+          break;
+        }
+      }
+      return std::min(length, cap);
+    }
+    while (length < cap && there[length] == here[length]) ++length;
+    return length;
+  }
 
   std::uint32_t word(std::size_t at) const {
     return std::uint32_t{data_[at]} | std::uint32_t{data_[at + 1]} << 8 |
@@ -231,6 +255,7 @@ class TokenWriter {
 // at 32 candidates keeps it within a tenth of best on text and tables.
 void encode_fast(ByteView data, TokenWriter& tokens) {
   constexpr std::size_t kDepth = 32;
+  constexpr std::size_t kTakenAsFound = 10;
   auto finder = std::make_unique<HashMatchFinder>(data, kDepth);
   std::size_t at = 0;
   Match match = finder->longest(0);
@@ -243,7 +268,8 @@ void encode_fast(ByteView data, TokenWriter& tokens) {
       finder->add(at);
       continue;
     }
-    const Match next = finder->longest(at + 1);
+    // A match this long is taken as it is: one a byte later gains little.
+    const Match next = match.length < kTakenAsFound ? finder->longest(at + 1) : Match{};
     finder->add(at + 1);
     if (next.length > match.length) {
       tokens.literal(data[at]);
