@@ -27,9 +27,10 @@ struct Match {
   std::size_t distance = 0;
 };
 
-// Finds good matches quickly: candidates that share four bytes with the
-// position, the newest first and at most `depth` of them, and failing those
-// the last position that shared three, then two.
+// Finds good matches quickly: the last position whose first eight bytes
+// hashed alike; then positions whose first four hash alike, the newest
+// first and at most `depth` of them; failing those, the last position whose
+// first three hashed alike, then the last that shared two.
 class HashMatchFinder {
  public:
   HashMatchFinder(ByteView data, std::size_t depth) : data_(data), depth_(depth) {

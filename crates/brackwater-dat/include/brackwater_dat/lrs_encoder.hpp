@@ -8,9 +8,9 @@
 
 namespace brackwater_dat {
 
-// How hard the LRS encoder looks for a short stream. `fast` parses greedily
-// with one step of look-ahead over a few recent candidates; `best` gives the
-// shortest stream the token format allows for the input.
+// How hard the LRS encoder looks for a short stream. `fast` parses greedily,
+// with one step of look-ahead, over up to 32 recent candidates a position;
+// `best` gives the shortest stream the token format allows for the input.
 enum class LrsLevel { fast, best };
 
 namespace utils {
