@@ -51,6 +51,9 @@ bool ArchiveOutput::publish() {
 }
 
 std::optional<Bytes> read_whole_file(const std::filesystem::path& path) {
+  // A folder opens as a stream on some systems, with no length to read.
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return std::nullopt;
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return std::nullopt;
   const std::streamoff size = in.tellg();

@@ -77,7 +77,8 @@ TEST_F(Write, CreateAndRepackKeepEveryFile) {
 
 struct Refusal {
   std::string name;
-  std::vector<std::string> args;  // A: an archive, D: an extracted folder, O: a new name
+  std::vector<std::string>
+      args;  // A: an archive, D (or ID=D): an extracted folder, O: a new name, T: a taken one
   std::string error;
   friend void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
 };
@@ -93,11 +94,12 @@ TEST_P(WriteRefusal, WritesNothing) {
   const auto before = tree_of(dir_.path());
   std::vector<std::string> args;
   for (const std::string& arg : GetParam().args) {
-    args.push_back(arg == "A"   ? archive
-                   : arg == "D" ? path("d")
-                   : arg == "O" ? path("o.dat")
-                   : arg == "T" ? path("taken.dat")
-                                : arg);
+    args.push_back(arg == "A"            ? archive
+                   : arg == "D"          ? path("d")
+                   : arg == "O"          ? path("o.dat")
+                   : arg == "T"          ? path("taken.dat")
+                   : arg.ends_with("=D") ? arg.substr(0, arg.size() - 1) + path("d")
+                                         : arg);
   }
   const auto run = run_tool(args);
   EXPECT_EQ(run.exit_code, 2);
@@ -115,6 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {"repack", "A", "O", "--remove", "0x0C000001"},
                 "cannot remove 0x0C000001: no such file"},
         Refusal{"BadId", {"repack", "A", "O", "--put", "0xZZ=x"}, "is not ID=FILE"},
+        Refusal{"PutFolder", {"repack", "A", "O", "--put", "0x0A000001=D"}, "cannot read"},
         Refusal{"BadBlockSize", {"repack", "A", "O", "--block-size", "1026"}, "block size 1026"}),
     [](const auto& info) { return info.param.name; });
 
