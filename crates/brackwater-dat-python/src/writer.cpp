@@ -109,8 +109,8 @@ void define_writer(py::module_& m) {
            py::arg("overwrite") = false,
            "block_size: 512 to 1 MiB, a multiple of 4; header: a DatHeader whose stored-only "
            "fields the archive keeps; overwrite: replace a file at the path.")
-      .def("add", &PyWriter::add, py::arg("file_id"), py::arg("data"),
-           py::arg("compression") = "store", py::arg("timestamp") = 0, py::arg("version") = 0,
+      .def("add", &PyWriter::add, py::arg("id"), py::arg("data"), py::arg("compression") = "store",
+           py::arg("timestamp") = 0, py::arg("version") = 0,
            "Adds a file of any bytes-like data, stored as \"store\", \"fast\", \"best\" or "
            "\"smaller\" say; an id added twice is a DatError.")
       .def("add_stored", &PyWriter::add_stored, py::arg("entry"), py::arg("stored"),

@@ -48,7 +48,7 @@ def test_refusals_and_an_exception_leave_nothing(tmp_path):
     with pytest.raises(bw.PathError):
         bw.ArchiveWriter(target)
     writer = bw.ArchiveWriter(target, overwrite=True)
-    writer.add(0xFFFFFFFF, b"last")
+    writer.add(id=0xFFFFFFFF, data=b"last")
     writer.commit()
     assert bw.DatDatabase.open(target).get_file(0xFFFFFFFF) == b"last"
 
