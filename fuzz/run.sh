@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a while:  fuzz/run.sh TARGET SECONDS [libFuzzer options...]
-# TARGET is lrs, lrs_round_trip, sound_table, dat_database or tool_response. The committed
+# TARGET is lrs, lrs_round_trip, lrs_encoder, sound_table, dat_database or tool_response. The committed
 # seeds in fuzz/corpus/TARGET start a working corpus in build/fuzz/corpus/TARGET;
 # inputs that break the target land in build/fuzz/artifacts/TARGET/ (commit
 # them to fuzz/corpus/TARGET once fixed, so every build replays them).

@@ -6,12 +6,14 @@
 #include <exception>
 
 #include "cat_command.hpp"
+#include "create_command.hpp"
 #include "diff_command.hpp"
 #include "extract_command.hpp"
 #include "ids.hpp"
 #include "info_command.hpp"
 #include "ls_command.hpp"
 #include "parallel.hpp"
+#include "repack_command.hpp"
 #include "sound_command.hpp"
 #include "verify_command.hpp"
 
@@ -132,6 +134,34 @@ void add_progress(CLI::App& command, std::optional<bool>& progress) {
   on->excludes(off);
 }
 
+const CLI::Validator kPutText(
+    [](const std::string& text) {
+      const auto equals = text.find('=');
+      return equals != std::string::npos && equals + 1 < text.size() &&
+                     parse_id(text.substr(0, equals))
+                 ? std::string()
+                 : "'" + text + "' is not ID=FILE";
+    },
+    "");
+
+// The options of the commands that write an archive.
+void add_writing(CLI::App& command, std::optional<std::uint32_t>& block_size,
+                 std::optional<std::string>& compress, bool& force, bool& json,
+                 std::optional<bool>& progress, const std::string& compress_help) {
+  command
+      .add_option("--block-size", block_size,
+                  "bytes in each block, 512 to 1048576, a multiple of 4")
+      ->option_text("N");
+  const bool keeps = compress_help.starts_with("keep");
+  command.add_option("--compress", compress, "how files are stored: " + compress_help)
+      ->check(keeps ? CLI::IsMember({"keep", "store", "fast", "best", "smaller"})
+                    : CLI::IsMember({"store", "fast", "best", "smaller"}))
+      ->option_text("HOW");
+  command.add_flag("--force", force, "overwrite OUT if it exists");
+  add_json(command, json);
+  add_progress(command, progress);
+}
+
 // The commands' names as a sentence lists them: "a, b and c".
 std::string command_names(CLI::App& app) {
   const auto commands = app.get_subcommands([](CLI::App*) { return true; });
@@ -173,8 +203,9 @@ std::string usage_message(CLI::App& app, const CLI::ParseError& error) {
 }  // namespace
 
 ExitStatus run_command_line(int argc, char** argv) {
-  CLI::App app("Lists, extracts, inspects, checks and compares the game client's DAT archives.",
-               "brackwater-dat");
+  CLI::App app(
+      "Lists, extracts, inspects, checks, compares and writes the game client's DAT archives.",
+      "brackwater-dat");
   // Commands take the formatter and help flag the program has when they are added.
   app.formatter(std::make_shared<HelpFormatter>());
   app.set_help_flag("-h,--help", "show this help and exit");
@@ -269,6 +300,56 @@ ExitStatus run_command_line(int argc, char** argv) {
   add_json(*diff_command, diff.json);
   add_any_header(*diff_command, diff.any_header);
 
+  CreateOptions create;
+  auto* create_command = app.add_subcommand(
+      "create", "a new archive of every DIR/TT/XXXXXXXX.bin, as extract writes them");
+  create_command->add_option("OUT", create.archive, "the archive to write")->required();
+  create_command->add_option("DIR", create.folder, "the folder of files")->required();
+  add_writing(*create_command, create.block_size, create.compress, create.force, create.json,
+              create.progress,
+              "store, fast, best or smaller (default: store, or as --like's files)");
+  create_command
+      ->add_option(
+          "--like", create.like,
+          "take the header and each file's timestamp, version and compression from this archive")
+      ->option_text("ARCHIVE");
+
+  RepackOptions repack;
+  auto* repack_command = app.add_subcommand(
+      "repack",
+      "every file of an archive into a new one, laid out afresh, with files put or removed");
+  repack_command->add_option("IN", repack.input, "the archive to repack")->required();
+  repack_command->add_option("OUT", repack.archive, "the archive to write")->required();
+  repack_command
+      ->add_option_function<std::vector<std::string>>(
+          "--put",
+          [&repack](const std::vector<std::string>& texts) {
+            for (const auto& text : texts) {
+              const auto equals = text.find('=');
+              repack.puts.emplace_back(*parse_id(text.substr(0, equals)), text.substr(equals + 1));
+            }
+          },
+          "add or replace file ID with FILE's contents")
+      ->check(kPutText)
+      ->option_text("ID=FILE")
+      ->take_all()
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  repack_command
+      ->add_option_function<std::vector<std::string>>(
+          "--remove",
+          [&repack](const std::vector<std::string>& texts) {
+            for (const auto& text : texts) repack.removes.push_back(*parse_id(text));
+          },
+          "leave file ID out")
+      ->check(kIdText)
+      ->option_text("ID")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  add_writing(*repack_command, repack.block_size, repack.compress, repack.force, repack.json,
+              repack.progress,
+              "keep (the stored bytes as they are, the default), store, fast, best or smaller");
+  repack_command->add_flag("--skip-unreadable", repack.skip_unreadable,
+                           "leave out files that cannot be read, rather than writing nothing");
+
   for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
     command->group("Commands");
   }
@@ -298,6 +379,8 @@ ExitStatus run_command_line(int argc, char** argv) {
   if (sound_command->parsed()) return run_sound(sound);
   if (resolve_command->parsed()) return run_resolve(resolve);
   if (verify_command->parsed()) return run_verify(verify);
+  if (create_command->parsed()) return run_create(create);
+  if (repack_command->parsed()) return run_repack(repack);
   return run_diff(diff);
 }
 

@@ -39,14 +39,14 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"NoCommand",
                   {},
                   "no command given; the commands are info, ls, cat, extract, sound, resolve, "
-                  "verify and diff"},
+                  "verify, diff, create and repack"},
         UsageCase{"UnknownOptionAlone", {"--bogus"}, "unknown option '--bogus'"},
         UsageCase{"UnknownOptionOfACommand", {"ls", "A", "--josn"}, "unknown option '--josn'"},
         UsageCase{"OptionWithoutItsValue", {"ls", "A", "--type"}, "--type needs a value"},
         UsageCase{"UnknownCommand",
                   {"unpack", "A"},
                   "unknown command 'unpack'; the commands are info, ls, cat, extract, sound, "
-                  "resolve, verify and diff"},
+                  "resolve, verify, diff, create and repack"},
         UsageCase{"MissingArchive", {"info"}, "ARCHIVE is required"},
         UsageCase{"ExtraArgument", {"info", "A", "B"}, "unexpected argument 'B'"},
         UsageCase{"HexDigitsThatAreNot",

@@ -1,4 +1,4 @@
-"""Reads the game client's DAT archives and decodes their sound tables.
+"""Reads and writes the game client's DAT archives and decodes their sound tables.
 
 Ids, sizes and offsets are unsigned 32-bit integers; an argument outside
 0..0xFFFFFFFF raises OverflowError, a non-integer TypeError. Every failure of
@@ -6,7 +6,7 @@ the reader is a DatError.
 """
 
 import os
-from typing import Any, Dict, Iterator, List, Optional, Tuple, Union
+from typing import Any, Dict, Iterator, List, Literal, Optional, Tuple, Union
 
 from typing_extensions import Buffer
 
@@ -168,6 +168,22 @@ class SoundTable:
 
 def open(path: Union[str, bytes, os.PathLike], on_demand: bool = False) -> DatDatabase:
     """DatDatabase.open: the archive file at `path`, usable in a with block."""
+
+class ArchiveWriter:
+    """Writes a new archive at `path`; in a with block it commits when the block
+    ends and abandons what it wrote when an exception leaves it."""
+    def __init__(self, path: Union[str, bytes, os.PathLike], block_size: int = 1024,
+                 header: Optional[DatHeader] = None, overwrite: bool = False) -> None: ...
+    def add(self, id: int, data: Buffer,
+            compression: Literal["store", "fast", "best", "smaller"] = "store",
+            timestamp: int = 0, version: int = 0) -> None: ...
+    def add_stored(self, entry: DatFileEntry, stored: Buffer) -> None: ...
+    def commit(self) -> None: ...
+    def __enter__(self) -> ArchiveWriter: ...
+    def __exit__(self, exc_type: object, exc: object, traceback: object) -> bool: ...
+
+def compress_lrs(data: Buffer, level: Literal["fast", "best"] = "fast") -> bytes:
+    """An LRS payload of the data: its length prefix, then the token stream."""
 
 def decompress_lrs(data: Buffer) -> bytes:
     """Decodes an LRS payload: a little-endian length prefix, then the token stream."""

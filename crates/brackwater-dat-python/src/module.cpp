@@ -14,8 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "buffer_view.hpp"
 #include "errors.hpp"
 #include "values.hpp"
+#include "writer.hpp"
 
 namespace py = pybind11;
 namespace bw = brackwater_dat;
@@ -92,29 +94,6 @@ py::bytes read_into_fresh_bytes(Read&& read) {
   const std::size_t count = value_or_raise(std::move(written));
   return bytes->take(count);
 }
-
-// The bytes of any contiguous bytes-like object, while it is held; a
-// writable one (a bytearray, a memoryview, a numpy array) when asked for.
-class BufferView {
- public:
-  explicit BufferView(const py::object& data, bool writable = false) {
-    if (PyObject_GetBuffer(data.ptr(), &view_, writable ? PyBUF_WRITABLE : PyBUF_SIMPLE) != 0) {
-      throw py::error_already_set();
-    }
-  }
-  ~BufferView() { PyBuffer_Release(&view_); }
-  BufferView(const BufferView&) = delete;
-  BufferView& operator=(const BufferView&) = delete;
-
-  ByteView bytes() const noexcept { return writable_bytes(); }
-  // Only for a view asked for as writable.
-  std::span<std::uint8_t> writable_bytes() const noexcept {
-    return {static_cast<std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
-  }
-
- private:
-  Py_buffer view_{};
-};
 
 class PyDatabase {
  public:
@@ -304,10 +283,11 @@ class PySoundTable {
 
 PYBIND11_MODULE(_brackwater_dat, m) {
   using namespace brackwater_dat::python;
-  m.doc() = "Reads the game client's DAT archives and decodes their sound tables.";
+  m.doc() = "Reads and writes the game client's DAT archives and decodes their sound tables.";
   m.attr("__version__") = std::string(bw::version());
   define_errors(m);
   define_values(m);
+  define_writer(m);
 
   py::class_<PyDatabase>(m, "DatDatabase",
                          "An open archive, its directory read whole or on demand; safe to "

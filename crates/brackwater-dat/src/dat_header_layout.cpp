@@ -34,4 +34,10 @@ std::expected<DatHeader, ParseError> decode_header(ByteView bytes,
   return record::read(bytes, "DatHeader", kLayout, end_error);
 }
 
+std::array<std::uint8_t, kHeaderLength> encode_header(const DatHeader& header) {
+  std::array<std::uint8_t, kHeaderLength> bytes{};
+  record::write(header, kLayout, bytes.data());
+  return bytes;
+}
+
 }  // namespace brackwater_dat

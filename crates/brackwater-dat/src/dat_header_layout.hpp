@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <expected>
 
@@ -15,5 +16,8 @@ inline constexpr std::size_t kHeaderLength = 80;
 // Decodes the header from the bytes the file holds at kHeaderOffset.
 std::expected<DatHeader, ParseError> decode_header(ByteView bytes,
                                                    const std::optional<IoError>& end_error);
+
+// The header's bytes at kHeaderOffset, in the layout decode_header reads.
+std::array<std::uint8_t, kHeaderLength> encode_header(const DatHeader& header);
 
 }  // namespace brackwater_dat

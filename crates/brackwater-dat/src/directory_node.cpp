@@ -1,5 +1,7 @@
 #include "directory_node.hpp"
 
+#include <algorithm>
+
 #include "coding.hpp"
 #include "record_reader.hpp"
 
@@ -44,6 +46,18 @@ std::expected<DatFileEntry, ParseError> DirectoryNode::entry(std::uint32_t index
   }
   const ByteView rest = start < bytes_.size() ? bytes_.subspan(start) : ByteView{};
   return record::read(rest, "DatFileEntry", kEntryLayout);
+}
+
+void DirectoryNode::encode(std::span<const std::uint32_t> children,
+                           std::span<const DatFileEntry> entries,
+                           std::span<std::uint8_t, kLength> out) {
+  std::fill(out.begin(), out.end(), std::uint8_t{0});
+  for (std::size_t i = 0; i < children.size(); ++i)
+    coding::store_u32(out.data() + 4 * i, children[i]);
+  coding::store_u32(out.data() + kCountOffset, static_cast<std::uint32_t>(entries.size()));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    record::write(entries[i], kEntryLayout, out.data() + kEntriesOffset + i * kEntryLength);
+  }
 }
 
 }  // namespace brackwater_dat

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <span>
 
 #include "brackwater_dat/bytes.hpp"
 #include "brackwater_dat/dat_file_entry.hpp"
@@ -23,6 +24,11 @@ class DirectoryNode {
   std::uint32_t entry_count() const noexcept;
   // Entry `index`; one that lies past the node's bytes fails on its first field.
   std::expected<DatFileEntry, ParseError> entry(std::uint32_t index) const;
+
+  // A node's bytes in the layout read here: `children` (at most 62) links
+  // then zeros, the entry count, `entries` (at most 61), zeros to the end.
+  static void encode(std::span<const std::uint32_t> children, std::span<const DatFileEntry> entries,
+                     std::span<std::uint8_t, kLength> out);
 
  private:
   ByteView bytes_;

@@ -15,7 +15,7 @@
 #include "coding.hpp"
 #include "errors.hpp"
 
-// Reads fixed-layout records field by field: little-endian, packed, in
+// Reads (and writes) fixed-layout records field by field: little-endian, packed, in
 // declaration order. A field that the bytes do not fully hold fails the
 // record with a frame naming that field and record.
 namespace brackwater_dat::record {
@@ -65,6 +65,22 @@ std::expected<Record, ParseError> read(ByteView bytes, std::string_view record_n
     bytes = bytes.subspan(width);
   }
   return record;
+}
+
+// Encodes `record` into the front of `out`, which holds the whole layout: the
+// same fields at the same places as read() takes them from.
+template <class Record, std::size_t N>
+void write(const Record& record, const std::array<Field<Record>, N>& layout, std::uint8_t* out) {
+  for (const auto& field : layout) {
+    if (const auto* word = std::get_if<Word Record::*>(&field.member)) {
+      coding::store_u32(out, record.**word);
+      out += sizeof(Word);
+    } else {
+      const Array16& array = record.*std::get<Array16 Record::*>(field.member);
+      std::memcpy(out, array.data(), array.size());
+      out += array.size();
+    }
+  }
 }
 
 }  // namespace brackwater_dat::record

@@ -1,7 +1,8 @@
 #pragma once
 
-// Everything the reader library offers, in one include.
+// Everything the library offers, in one include.
 
+#include "brackwater_dat/archive_writer.hpp"
 #include "brackwater_dat/bytes.hpp"
 #include "brackwater_dat/dat_database.hpp"
 #include "brackwater_dat/dat_file_entry.hpp"
@@ -9,6 +10,7 @@
 #include "brackwater_dat/directory.hpp"
 #include "brackwater_dat/error.hpp"
 #include "brackwater_dat/file_type/sound_table.hpp"
+#include "brackwater_dat/lrs_encoder.hpp"
 #include "brackwater_dat/source.hpp"
 #include "brackwater_dat/utils.hpp"
 #include "brackwater_dat/version.hpp"

@@ -2,7 +2,7 @@
 //
 //   make_fuzz_seeds CORPUS_DIR
 //
-// Files go to CORPUS_DIR/{lrs,lrs_round_trip,sound_table,dat_database,tool_response}/.
+// Files go to CORPUS_DIR/{lrs,lrs_round_trip,lrs_encoder,sound_table,dat_database,tool_response}/.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -10,6 +10,7 @@
 
 #include "support/archive_builder.hpp"
 #include "support/lrs_codec.hpp"
+#include "support/realistic_archives.hpp"
 #include "support/sound_table_builder.hpp"
 
 using namespace brackwater_dat;
@@ -74,6 +75,11 @@ int main(int argc, char** argv) {
   write(root / "lrs_round_trip/run", Bytes(300, 0x61));
   write(root / "lrs_round_trip/empty", Bytes{});
   write(root / "lrs_round_trip/sound-table", encode_sound_table(small_table()));
+
+  write(root / "lrs_encoder/text", make_content(ContentKind::Text, 3000, 1));
+  write(root / "lrs_encoder/table", make_content(ContentKind::Table, 3000, 2));
+  write(root / "lrs_encoder/run", Bytes(300, 0x61));
+  write(root / "lrs_encoder/empty", Bytes{});
 
   write(root / "sound_table/small", encode_sound_table(small_table()));
   write(root / "sound_table/empty", Bytes(16));
