@@ -10,7 +10,9 @@ fails fails the test.
 
 Blocks marked `<!-- run: sh, rebuild -->` build the project again (an
 install from the source tree): they run only with --rebuild, and then alone,
-from a scratch copy of the repository.
+from a scratch copy of the repository, with the system's programs first on
+PATH, as on the Debian machine the README speaks of (a Python of one's own
+earlier on PATH has none of Debian's build packages).
 
     readme_commands.py README BUILD_DIR [--rebuild]
 """
@@ -57,6 +59,7 @@ def main(readme, build_dir, *flags):
             scratch = os.path.join(scratch, "repository")
             shutil.copytree(source, scratch, ignore=shutil.ignore_patterns(
                 ".git", "build", "node_modules", ".venv", "dist", "*.egg-info"))
+            env["PATH"] = "/usr/bin:" + env.get("PATH", "")
         else:
             os.makedirs(os.path.join(scratch, "build"))
             os.symlink(build_dir, os.path.join(scratch, "build", "default"))
