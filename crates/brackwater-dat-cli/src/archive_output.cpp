@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "archive.hpp"
+#include "interruption.hpp"
 #include "json_output.hpp"
 #include "process.hpp"
 #include "text_format.hpp"
@@ -74,8 +75,21 @@ std::optional<Compression> parse_compression(const std::string& text) {
   return std::nullopt;
 }
 
-ExitStatus deliver_written(const std::string& verb, const std::string& out,
-                           std::uint64_t original_bytes, bool json) {
+ExitStatus finish_writing(ArchiveWriter& writer, ArchiveOutput& output, Progress& progress,
+                          const std::string& verb, std::uint64_t original_bytes, bool json) {
+  if (Interruption::signal() == 0) {
+    if (auto committed = writer.commit(); !committed) {
+      report_error(error_text(committed.error()));
+      return ExitStatus::Failure;
+    }
+  }
+  progress.finish();
+  const std::string& out = output.out();
+  if (Interruption::signal() != 0) {
+    report_error("interrupted; nothing written to " + shown_path(out));
+    return Interruption::status();
+  }
+  if (!output.publish()) return ExitStatus::Failure;
   const auto db = open_archive(out);
   if (!db) return ExitStatus::Failure;
   std::uint64_t stored = 0;
@@ -90,7 +104,7 @@ ExitStatus deliver_written(const std::string& verb, const std::string& out,
     document["archive_bytes"] = db->length();
     return deliver(json_text(document), ExitStatus::Success);
   }
-  return deliver(verb + " " + shown_path(out) + ": " + std::to_string(files) + " files, " +
+  return deliver(verb + " " + shown_path(out) + ": " + counted(files, "file") + ", " +
                      std::to_string(stored) + " bytes stored, " + std::to_string(original_bytes) +
                      " bytes before compression, " + std::to_string(db->length()) +
                      " bytes in all\n",

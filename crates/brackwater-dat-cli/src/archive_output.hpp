@@ -8,6 +8,7 @@
 
 #include "folder.hpp"
 #include "output.hpp"
+#include "progress.hpp"
 
 namespace brackwater_dat::cli {
 
@@ -26,6 +27,8 @@ class ArchiveOutput {
   std::string temporary_path() const;
   // Renames the committed archive to OUT; false after reporting why.
   bool publish();
+  // OUT as given.
+  const std::string& out() const noexcept { return out_; }
 
  private:
   ArchiveOutput(Folder folder, std::string out, std::string name, std::string temporary, bool force)
@@ -48,10 +51,11 @@ std::optional<Bytes> read_whole_file(const std::filesystem::path& path);
 // What --compress names: store, fast, best or smaller (and keep, for repack: none).
 std::optional<Compression> parse_compression(const std::string& text);
 
-// The one-line summary of a written archive, or its JSON: files, bytes
-// stored, bytes before compression and the archive's length, read back
-// from the archive at `out`.
-ExitStatus deliver_written(const std::string& verb, const std::string& out,
-                           std::uint64_t original_bytes, bool json);
+// Commits what `writer` was given and renames it to OUT, unless SIGINT or
+// SIGTERM came first (then nothing is at OUT, and the status says which);
+// then the one-line summary, or its JSON: files, bytes stored, bytes before
+// compression and the archive's length, read back from the archive.
+ExitStatus finish_writing(ArchiveWriter& writer, ArchiveOutput& output, Progress& progress,
+                          const std::string& verb, std::uint64_t original_bytes, bool json);
 
 }  // namespace brackwater_dat::cli

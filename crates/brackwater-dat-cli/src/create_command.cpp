@@ -90,7 +90,7 @@ ExitStatus run_create(const CreateOptions& options) {
   const Interruption interruption;
   auto writer = ArchiveWriter::create(output->temporary_path(), writer_options);
   if (!writer) {
-    report_error(display_text(writer.error()));
+    report_error(error_text(writer.error()));
     return ExitStatus::Failure;
   }
 
@@ -116,25 +116,13 @@ ExitStatus run_create(const CreateOptions& options) {
       }
     }
     if (auto added = writer->add(file.id, *bytes, compression, timestamp, version); !added) {
-      report_error(hex_id(file.id) + ": " + display_text(added.error()));
+      report_error(hex_id(file.id) + ": " + error_text(added.error()));
       return ExitStatus::Failure;
     }
     original += bytes->size();
     progress.advance(bytes->size());
   }
-  if (Interruption::signal() == 0) {
-    if (auto committed = writer->commit(); !committed) {
-      report_error(display_text(committed.error()));
-      return ExitStatus::Failure;
-    }
-  }
-  progress.finish();
-  if (Interruption::signal() != 0) {
-    report_error("interrupted; nothing written to " + shown_path(options.archive));
-    return Interruption::status();
-  }
-  if (!output->publish()) return ExitStatus::Failure;
-  return deliver_written("created", options.archive, original, options.json);
+  return finish_writing(*writer, *output, progress, "created", original, options.json);
 }
 
 }  // namespace brackwater_dat::cli

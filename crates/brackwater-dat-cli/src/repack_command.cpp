@@ -62,7 +62,7 @@ ExitStatus run_repack(const RepackOptions& options) {
   const Interruption interruption;
   auto writer = ArchiveWriter::create(output->temporary_path(), writer_options);
   if (!writer) {
-    report_error(display_text(writer.error()));
+    report_error(error_text(writer.error()));
     return ExitStatus::Failure;
   }
 
@@ -88,7 +88,7 @@ ExitStatus run_repack(const RepackOptions& options) {
       auto stored = db->read_stored(id);
       auto length = stored ? db->file_size(id) : std::unexpected(stored.error());
       if (!length) {
-        unreadable.push_back(hex_id(id) + ": " + display_text(length.error()));
+        unreadable.push_back(hex_id(id) + ": " + error_text(length.error()));
         continue;
       }
       added = writer->add_stored(*source.entry, *stored);
@@ -96,7 +96,7 @@ ExitStatus run_repack(const RepackOptions& options) {
     } else {
       auto contents = db->get_file(id);
       if (!contents) {
-        unreadable.push_back(hex_id(id) + ": " + display_text(contents.error()));
+        unreadable.push_back(hex_id(id) + ": " + error_text(contents.error()));
         continue;
       }
       added =
@@ -104,7 +104,7 @@ ExitStatus run_repack(const RepackOptions& options) {
       original += contents->size();
     }
     if (!added) {
-      report_error(hex_id(id) + ": " + display_text(added.error()));
+      report_error(hex_id(id) + ": " + error_text(added.error()));
       return ExitStatus::Failure;
     }
     progress.advance(source.entry ? source.entry->size : 0);
@@ -115,24 +115,12 @@ ExitStatus run_repack(const RepackOptions& options) {
     }
     if (!options.skip_unreadable) {
       progress.finish();
-      report_error(std::to_string(unreadable.size()) +
-                   " files cannot be read; nothing written (--skip-unreadable leaves them out)");
+      report_error(counted(unreadable.size(), "file") + " cannot be read; nothing written " +
+                   "(--skip-unreadable leaves them out)");
       return ExitStatus::Failure;
     }
   }
-  if (Interruption::signal() == 0) {
-    if (auto committed = writer->commit(); !committed) {
-      report_error(display_text(committed.error()));
-      return ExitStatus::Failure;
-    }
-  }
-  progress.finish();
-  if (Interruption::signal() != 0) {
-    report_error("interrupted; nothing written to " + shown_path(options.archive));
-    return Interruption::status();
-  }
-  if (!output->publish()) return ExitStatus::Failure;
-  return deliver_written("repacked", options.archive, original, options.json);
+  return finish_writing(*writer, *output, progress, "repacked", original, options.json);
 }
 
 }  // namespace brackwater_dat::cli
