@@ -52,19 +52,18 @@ ExitStatus run_info(const InfoOptions& options) {
                                {.loading = DirectoryLoading::on_demand, .refuse_foreign = false});
   if (!db) return ExitStatus::Failure;
   const std::uint64_t length = db->length();
-  const auto entries = sorted_entries(*db);
-  if (!entries) return ExitStatus::Failure;
+  // Shown, not refused: info is where a person looks at what the file holds.
+  std::vector<std::string> problems = check_header(db->header(), length);
+  const auto entries = db->entries();
+  if (!entries) problems.push_back(open_failure_text(options.archive, entries.error()));
   std::uint64_t compressed = 0, stored_bytes = 0;
   std::map<std::uint8_t, std::uint64_t> types;
-  for (const DatFileEntry& entry : *entries) {
+  for (const DatFileEntry& entry : entries ? *entries : std::vector<DatFileEntry>{}) {
     compressed += is_compressed(entry);
     stored_bytes += entry.size;
     ++types[file_type_of(entry.id)];
   }
   const std::vector<Field> fields = header_fields(db->header());
-  const std::size_t files = entries->size();
-  // Shown, not refused: info is where a person looks at what the file holds.
-  const std::vector<std::string> problems = check_header(db->header(), length);
   const ExitStatus status = problems.empty() ? ExitStatus::Success : ExitStatus::Problems;
 
   if (options.json) {
@@ -72,20 +71,29 @@ ExitStatus run_info(const InfoOptions& options) {
     for (const Field& field : fields) header[field.name] = field.json;
     Json type_counts = Json::object();
     for (const auto& [type, count] : types) type_counts["0x" + format_type(type)] = count;
-    const Json document = {{"path", options.archive},  {"length", length},
-                           {"header", header},         {"files", files},
-                           {"compressed", compressed}, {"stored_bytes", stored_bytes},
-                           {"types", type_counts},     {"problems", problems}};
+    // Counts of a directory that cannot be read are null, not 0.
+    const auto count = [&](std::uint64_t value) { return entries ? Json(value) : Json(nullptr); };
+    const Json document = {{"path", options.archive},
+                           {"length", length},
+                           {"header", header},
+                           {"files", count(entries ? entries->size() : 0)},
+                           {"compressed", count(compressed)},
+                           {"stored_bytes", count(stored_bytes)},
+                           {"types", entries ? type_counts : Json(nullptr)},
+                           {"problems", problems}};
     return deliver(json_text(document), status);
   }
 
   std::string out =
       "path: " + shown_path(options.archive) + "\nlength: " + std::to_string(length) + "\n";
   for (const Field& field : fields) out += std::string(field.name) + ": " + field.text + "\n";
-  out += "files: " + std::to_string(files) + "\ncompressed: " + std::to_string(compressed) +
-         "\nstored_bytes: " + std::to_string(stored_bytes) + "\n";
-  for (const auto& [type, count] : types) {
-    out += "type " + format_type(type) + ": " + std::to_string(count) + "\n";
+  if (entries) {
+    out += "files: " + std::to_string(entries->size()) +
+           "\ncompressed: " + std::to_string(compressed) +
+           "\nstored_bytes: " + std::to_string(stored_bytes) + "\n";
+    for (const auto& [type, count] : types) {
+      out += "type " + format_type(type) + ": " + std::to_string(count) + "\n";
+    }
   }
   for (const std::string& problem : problems) out += "problem: " + problem + "\n";
   return deliver(out, status);

@@ -80,6 +80,14 @@ TEST_F(ToolTest, AnArchiveCutShortIsSaidSo) {
             error_line(cut + " ends at 350 bytes, inside the header (which ends at 0x190)"));
   const auto debug = run_tool({"--debug", "info", cut});
   EXPECT_TRUE(debug.err.starts_with("brackwater-dat: error: " + cut + ": BinRead(")) << debug.err;
+  // A whole header over no archive: info shows it, and what is wrong.
+  Bytes head = read_bytes(write_retail());
+  head.resize(1000);
+  const std::string trunc = write_image(head, "trunc.dat");
+  const auto info = run_tool({"info", trunc});
+  EXPECT_EQ(info.exit_code, 1);
+  EXPECT_NE(info.out.find("\nproblem: file_size says "), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\nproblem: " + trunc + ": read failed: "), std::string::npos);
   const auto verify = run_tool({"verify", cut});
   EXPECT_EQ(verify.out, "truncated: " + cut +
                             " ends at 350 bytes, inside the header (which ends at 0x190)\n"
