@@ -75,8 +75,23 @@ std::optional<Compression> parse_compression(const std::string& text) {
   return std::nullopt;
 }
 
-ExitStatus finish_writing(ArchiveWriter& writer, ArchiveOutput& output, Progress& progress,
-                          const std::string& verb, std::uint64_t original_bytes, bool json) {
+std::optional<ArchiveTarget> ArchiveTarget::open(const std::string& out, bool force,
+                                                 WriterOptions options) {
+  auto output = ArchiveOutput::open(out, force);
+  if (!output) return std::nullopt;
+  options.overwrite = true;  // the temporary name is this process's own
+  auto writer = ArchiveWriter::create(output->temporary_path(), options);
+  if (!writer) {
+    report_error(error_text(writer.error()));
+    return std::nullopt;
+  }
+  return ArchiveTarget{std::move(*output), std::move(*writer)};
+}
+
+ExitStatus finish_writing(ArchiveTarget& target, Progress& progress, const std::string& verb,
+                          std::uint64_t original_bytes, bool json) {
+  ArchiveWriter& writer = target.writer;
+  ArchiveOutput& output = target.output;
   if (Interruption::signal() == 0) {
     if (auto committed = writer.commit(); !committed) {
       report_error(error_text(committed.error()));

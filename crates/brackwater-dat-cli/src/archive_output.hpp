@@ -45,6 +45,15 @@ class ArchiveOutput {
   bool force_;
 };
 
+// OUT, and the library's writer committing under its temporary name; none
+// after reporting why either cannot be had.
+struct ArchiveTarget {
+  static std::optional<ArchiveTarget> open(const std::string& out, bool force,
+                                           WriterOptions options);
+  ArchiveOutput output;
+  ArchiveWriter writer;
+};
+
 // The whole contents of the file at `path`; none when it cannot be read.
 std::optional<Bytes> read_whole_file(const std::filesystem::path& path);
 
@@ -55,7 +64,7 @@ std::optional<Compression> parse_compression(const std::string& text);
 // SIGTERM came first (then nothing is at OUT, and the status says which);
 // then the one-line summary, or its JSON: files, bytes stored, bytes before
 // compression and the archive's length, read back from the archive.
-ExitStatus finish_writing(ArchiveWriter& writer, ArchiveOutput& output, Progress& progress,
-                          const std::string& verb, std::uint64_t original_bytes, bool json);
+ExitStatus finish_writing(ArchiveTarget& target, Progress& progress, const std::string& verb,
+                          std::uint64_t original_bytes, bool json);
 
 }  // namespace brackwater_dat::cli

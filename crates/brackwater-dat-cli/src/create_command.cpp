@@ -83,16 +83,10 @@ ExitStatus run_create(const CreateOptions& options) {
     writer_options.block_size = like->header().block_size;
   }
   if (options.block_size) writer_options.block_size = *options.block_size;
-  writer_options.overwrite = true;  // the temporary name is this process's own
 
-  auto output = ArchiveOutput::open(options.archive, options.force);
-  if (!output) return ExitStatus::Failure;
   const Interruption interruption;
-  auto writer = ArchiveWriter::create(output->temporary_path(), writer_options);
-  if (!writer) {
-    report_error(error_text(writer.error()));
-    return ExitStatus::Failure;
-  }
+  auto target = ArchiveTarget::open(options.archive, options.force, writer_options);
+  if (!target) return ExitStatus::Failure;
 
   std::uint64_t total = 0;
   for (const FolderFile& file : files) total += file.size;
@@ -115,14 +109,14 @@ ExitStatus run_create(const CreateOptions& options) {
         compression = is_compressed(**entry) ? Compression::lrs_fast : Compression::store;
       }
     }
-    if (auto added = writer->add(file.id, *bytes, compression, timestamp, version); !added) {
+    if (auto added = target->writer.add(file.id, *bytes, compression, timestamp, version); !added) {
       report_error(hex_id(file.id) + ": " + error_text(added.error()));
       return ExitStatus::Failure;
     }
     original += bytes->size();
     progress.advance(bytes->size());
   }
-  return finish_writing(*writer, *output, progress, "created", original, options.json);
+  return finish_writing(*target, progress, "created", original, options.json);
 }
 
 }  // namespace brackwater_dat::cli

@@ -55,16 +55,10 @@ ExitStatus run_repack(const RepackOptions& options) {
   WriterOptions writer_options;
   writer_options.header = db->header();
   writer_options.block_size = options.block_size.value_or(db->header().block_size);
-  writer_options.overwrite = true;  // the temporary name is this process's own
 
-  auto output = ArchiveOutput::open(options.archive, options.force);
-  if (!output) return ExitStatus::Failure;
   const Interruption interruption;
-  auto writer = ArchiveWriter::create(output->temporary_path(), writer_options);
-  if (!writer) {
-    report_error(error_text(writer.error()));
-    return ExitStatus::Failure;
-  }
+  auto target = ArchiveTarget::open(options.archive, options.force, writer_options);
+  if (!target) return ExitStatus::Failure;
 
   std::uint64_t total = 0;
   for (const auto& [id, source] : sources) total += source.entry ? source.entry->size : 0;
@@ -82,7 +76,7 @@ ExitStatus run_repack(const RepackOptions& options) {
       }
       const Bytes& bytes = *read;
       const DatFileEntry kept = source.entry.value_or(DatFileEntry{0, id, 0, 0, 0, 0});
-      added = writer->add(id, bytes, recompress, kept.timestamp, kept.version);
+      added = target->writer.add(id, bytes, recompress, kept.timestamp, kept.version);
       original += bytes.size();
     } else if (keep) {
       auto stored = db->read_stored(id);
@@ -91,7 +85,7 @@ ExitStatus run_repack(const RepackOptions& options) {
         unreadable.push_back(hex_id(id) + ": " + error_text(length.error()));
         continue;
       }
-      added = writer->add_stored(*source.entry, *stored);
+      added = target->writer.add_stored(*source.entry, *stored);
       original += *length;
     } else {
       auto contents = db->get_file(id);
@@ -99,8 +93,8 @@ ExitStatus run_repack(const RepackOptions& options) {
         unreadable.push_back(hex_id(id) + ": " + error_text(contents.error()));
         continue;
       }
-      added =
-          writer->add(id, *contents, recompress, source.entry->timestamp, source.entry->version);
+      added = target->writer.add(id, *contents, recompress, source.entry->timestamp,
+                                 source.entry->version);
       original += contents->size();
     }
     if (!added) {
@@ -120,7 +114,7 @@ ExitStatus run_repack(const RepackOptions& options) {
       return ExitStatus::Failure;
     }
   }
-  return finish_writing(*writer, *output, progress, "repacked", original, options.json);
+  return finish_writing(*target, progress, "repacked", original, options.json);
 }
 
 }  // namespace brackwater_dat::cli
