@@ -104,6 +104,39 @@ export interface ChunkOptions {
   maxFetch?: number;
 }
 
+/**
+ * A source read asynchronously, by openArchiveAsync: `read` resolves to
+ * exactly the `length` bytes at `offset` (the engine never asks past the end).
+ */
+export interface AsyncSource {
+  /** A promise until known (fetchSource's, until its first answer). */
+  readonly length: number | Promise<number>;
+  read(offset: number, length: number): Promise<Uint8Array>;
+  /** Ends the reads in flight; called when the archive closes. */
+  abort?(): void;
+  /** What a source has to say of how it reads (a server that sent the archive whole). */
+  readonly note?: string | null;
+}
+
+/** How fetchSource reads, and the engine that reads it. */
+export interface FetchOptions {
+  /** Bytes the engine keeps cached at most, 64 MiB by default. */
+  cacheBytes?: number;
+  /** Bytes one request asks for at most where nearby reads are merged, 4 MiB by default. */
+  maxFetch?: number;
+  /** Requests in flight at once, 6 by default (a browser's connections to a host over HTTP/1.1). */
+  concurrency?: number;
+  /** A request with no answer by then fails with a DatError, 30,000 by default. */
+  timeoutMs?: number;
+  /** Sent with every request (authorization, say). */
+  headers?: Record<string, string>;
+}
+
+/** An archive on a web server, read with fetch() and Range requests. */
+export interface FetchSource extends AsyncSource {
+  readonly url: string;
+}
+
 export interface OpenOptions {
   /** Read the directory's nodes as lookups need them, not all when opening. */
   onDemand?: boolean;
@@ -133,6 +166,31 @@ export interface Archive {
   close(): void;
 }
 
+/**
+ * An archive read from an asynchronous source: every call returns a promise,
+ * and calls in flight at once share their reads. Answers, errors included,
+ * are those of the synchronous Archive.
+ */
+export interface AsyncArchive {
+  readonly header: Readonly<DatHeader>;
+  readonly onDemand: boolean;
+  /** What the source says of how it reads, or null. */
+  readonly note: string | null;
+  headerProblems(): string[];
+  /** On demand, the first call walks the whole directory. */
+  size(): Promise<number>;
+  has(id: number): Promise<boolean>;
+  find(id: number): Promise<DatFileEntry>;
+  entries(): Promise<DatFileEntry[]>;
+  getFile(id: number, options?: { strict?: boolean }): Promise<Uint8Array>;
+  /** The files in the order asked for, fetched together; rejects as Promise.all does. */
+  getFiles(ids: number[], options?: { strict?: boolean }): Promise<Uint8Array[]>;
+  readFileInto(id: number, target: Uint8Array): Promise<number>;
+  readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
+  /** Ends the requests in flight: their calls, and later ones, reject with a DatError. */
+  close(): Promise<void>;
+}
+
 /** The module, loaded. */
 export interface BrackwaterDat {
   readonly DatError: typeof DatError;
@@ -148,6 +206,15 @@ export interface BrackwaterDat {
    * other than the bytes asked for, throws DatError naming the URL and range.
    */
   httpSource(url: string | URL, options?: ChunkOptions): Source;
+  /**
+   * Anywhere (node, a page's main thread, a worker): range requests with
+   * fetch(). A failed request, one with no answer within timeoutMs, or a range
+   * response other than the bytes asked for is a DatError naming the URL and
+   * range, failing only the calls that needed it.
+   */
+  fetchSource(url: string | URL, options?: FetchOptions): FetchSource;
+  /** Opens the archive an asynchronous source holds; a Uint8Array is read in place. */
+  openArchiveAsync(source: Uint8Array | Blob | AsyncSource, options?: OpenOptions): Promise<AsyncArchive>;
   decompressLrs(bytes: Uint8Array): Uint8Array;
   /** The module's memory, in bytes. */
   readonly memoryBytes: number;
@@ -167,6 +234,8 @@ export interface RemoteArchive {
   find(id: number): Promise<DatFileEntry>;
   entries(): Promise<DatFileEntry[]>;
   getFile(id: number, options?: { strict?: boolean }): Promise<Uint8Array>;
+  /** The files in the order asked for, fetched together; rejects as Promise.all does. */
+  getFiles(ids: number[], options?: { strict?: boolean }): Promise<Uint8Array[]>;
   readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
   /** Ends the worker; later calls reject with a DatError, and closing again
    * settles as the first close did. One dropped without close() ends its

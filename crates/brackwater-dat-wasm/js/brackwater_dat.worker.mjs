@@ -1,32 +1,29 @@
 // The worker behind openInWorker: one archive, opened from what the page
-// hands it (a File or Blob, a URL, or bytes), answering its calls in turn.
+// hands it (a File or Blob, a URL, or bytes) through the asynchronous
+// engine, so that calls the page makes together are served together.
 // Files come back transferred, not copied.
 import { DatError, load } from "./brackwater_dat.mjs";
 
 const bw = await load();
 let archive = null;
-let source = null;
 
-function sourceFor(input) {
-  if (typeof input === "string") return bw.httpSource(new URL(input, self.location.href).href);
-  if (input instanceof Blob) return bw.blobSource(input);
-  return input;  // bytes, read in place
-}
+// A URL is fetched by ranges; a Blob or bytes are read where they are.
+const sourceFor = (input) => (typeof input === "string" ? bw.fetchSource(new URL(input, self.location.href).href)
+                                                        : input);
 
 const calls = {
-  open(input, options) {
-    source = sourceFor(input);
-    archive = bw.openArchive(source, options);
+  async open(input, options) {
+    archive = await bw.openArchiveAsync(sourceFor(input), options);
     return { header: archive.header, onDemand: archive.onDemand,
-             headerProblems: archive.headerProblems(), note: source.note ?? null };
+             headerProblems: archive.headerProblems(), note: archive.note };
   },
   size: () => archive.size,
   has: (id) => archive.has(id),
   find: (id) => archive.find(id),
   // Packed, a row of numbers an entry, and transferred: a hundred thousand
   // objects would be copied, and rebuilt on the page's thread all at once.
-  entries() {
-    const entries = archive.entries();
+  async entries() {
+    const entries = await archive.entries();
     const fields = entries.length > 0 ? Object.keys(entries[0]) : [];
     const packed = new Uint32Array(entries.length * fields.length);
     entries.forEach((entry, i) => fields.forEach((field, k) => {
@@ -36,19 +33,25 @@ const calls = {
     return { fields, flags, packed };
   },
   getFile: (id, options) => archive.getFile(id, options),
+  getFiles: (ids, options) => archive.getFiles(ids, options),
   readFileData: (firstBlock, size) => archive.readFileData(firstBlock, size),
-  close() {
-    archive?.close();
+  async close() {
+    await archive?.close();
     archive = null;
   },
 };
 
-self.onmessage = ({ data: { id, call, args } }) => {
+// Buffers of the answer that can move to the page rather than be copied.
+const movable = (result) => (result instanceof Uint8Array ? [result.buffer]
+                           : Array.isArray(result) && result[0] instanceof Uint8Array ? result.map((bytes) => bytes.buffer)
+                           : result?.packed instanceof Uint32Array ? [result.packed.buffer] : []);
+
+// Each call answered as soon as it settles: calls made together overlap.
+self.onmessage = async ({ data: { id, call, args } }) => {
   try {
     if (call !== "open" && archive === null) throw new DatError("the archive is closed", "Closed");
-    const result = calls[call](...args);
-    const transfer = result instanceof Uint8Array ? [result.buffer]
-                   : result?.packed instanceof Uint32Array ? [result.packed.buffer] : [];
+    const result = await calls[call](...args);
+    const transfer = [...new Set(movable(result))];
     self.postMessage({ id, result }, transfer);
   } catch (error) {
     self.postMessage({ id, error: { name: error?.name ?? "Error", message: String(error?.message ?? error),

@@ -96,6 +96,8 @@ export class Runtime {
         for (let i = 0; i < count; ++i) targets.push(new Uint8Array(memory(), table[2 * i], table[2 * i + 1]));
         return runtime.#readSource(id, offset, targets);
       },
+      // Advice that a range will be read soon, for a source that fetches ahead.
+      source_hint: (id, offset, length) => runtime.#sources.get(id)?.source.hint?.(offset, length),
       source_error: (id, pointer, capacity) => {
         const message = new TextEncoder().encode(runtime.#sources.get(id)?.error ?? "the source failed");
         new Uint8Array(memory(), pointer >>> 0, capacity).set(message.subarray(0, capacity));

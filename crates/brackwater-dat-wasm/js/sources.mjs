@@ -3,7 +3,8 @@
 // the Uint8Array `target` and returns how many, fewer at the end and 0 past
 // it. It is called synchronously, from inside a read of the module; what it
 // throws reaches the caller as it was thrown when a DatError, else as a
-// DatError with code "Io" and its message.
+// DatError with code "Io" and its message. fetchSource is asynchronous
+// instead, for openArchiveAsync: { length, read(offset, length): Promise }.
 
 import { DatError } from "./errors.mjs";
 
@@ -209,4 +210,84 @@ export function httpSource(url, options = {}, inWorker = inWorkerScope()) {
     const range = [offset, offset + length];
     return rangeBytes(href, range, request(href, range), first.total).bytes;
   }, options);
+}
+
+// The archive whole from a server that ignores ranges is read up to this.
+const MOST_WHOLE = 256 << 20;
+
+// An archive on a web server, read with fetch() and Range, for
+// openArchiveAsync: in node and browsers, on a main thread or in a worker.
+// Its length is a promise until the first answer (the archive's first
+// `firstFetch` bytes, its header among them) gives it. A request that does
+// not answer within `timeoutMs` fails; abort() ends those in flight.
+// `cacheBytes`, `maxFetch` and `concurrency` are for the engine that reads it.
+export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeoutMs = 30000, headers = {},
+                                   firstFetch = 4096 } = {}) {
+  const href = String(url);
+  const controllers = new Set();
+  let whole = null;
+  let first = null;
+  let version = null;  // the first answer's ETag or Last-Modified
+  const get = async (range) => {
+    const controller = new AbortController();
+    controllers.add(controller);
+    let timedOut = false;
+    const timer = setTimeout(() => {
+      timedOut = true;
+      controller.abort();
+    }, timeoutMs);
+    try {
+      const response = await fetch(href, {
+        headers: range ? { ...headers, Range: `bytes=${range[0]}-${range[1] - 1}` } : headers,
+        signal: controller.signal,
+      });
+      if (response.status !== 200 && response.status !== 206) {
+        throw requestError(href, range, `${response.status} ${response.statusText}`.trim());
+      }
+      if (response.status === 200 && Number(response.headers.get("content-length")) > MOST_WHOLE) {
+        throw requestError(href, range, `the server ignores ranges and the archive is larger than ${MOST_WHOLE} bytes`);
+      }
+      return { status: response.status, bytes: new Uint8Array(await response.arrayBuffer()),
+               contentRange: response.headers.get("content-range"),
+               version: response.headers.get("etag") ?? response.headers.get("last-modified") };
+    } catch (error) {
+      if (error instanceof DatError) throw error;
+      if (timedOut) throw requestError(href, range, `no answer within ${timeoutMs} ms`);
+      if (controller.signal.aborted) throw requestError(href, range, "the request was ended: the archive was closed");
+      throw requestError(href, range, `the request failed: ${error?.cause?.message ?? error?.message ?? error}`);
+    } finally {
+      clearTimeout(timer);
+      controllers.delete(controller);
+    }
+  };
+  const source = {
+    url: href,
+    note: null,
+    options: { cacheBytes, maxFetch, concurrency },
+    length: get([0, firstFetch]).then((answer) => {
+      if (answer.status === 200) {
+        whole = answer.bytes;
+        source.note = "the server sent the whole archive: it does not serve ranges";
+        return (source.length = whole.length);
+      }
+      first = rangeBytes(href, [0, firstFetch], answer);
+      version = answer.version;
+      return (source.length = first.total);
+    }),
+    async read(offset, length) {
+      if (whole) return whole.subarray(offset, offset + length);
+      if (offset + length <= first.bytes.length) return first.bytes.subarray(offset, offset + length);
+      const range = [offset, offset + length];
+      const answer = await get(range);
+      if (version !== null && answer.version !== null && answer.version !== version) {
+        throw requestError(href, range, `the archive changed on the server (${answer.version}, was ${version})`);
+      }
+      return rangeBytes(href, range, answer, first.total).bytes;
+    },
+    abort() {
+      for (const controller of controllers) controller.abort();
+    },
+  };
+  source.length.catch(() => {});  // the opening awaits it and sees the failure
+  return source;
 }

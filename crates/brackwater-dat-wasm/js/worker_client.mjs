@@ -104,6 +104,7 @@ export async function openInWorker(input, { onDemand = false } = {}) {
       return entries;
     },
     getFile: (id, options) => call("getFile", id, options),
+    getFiles: (ids, options) => call("getFiles", ids, options),
     readFileData: (firstBlock, size) => call("readFileData", firstBlock, size),
     async close() {
       if (closing) return closing;

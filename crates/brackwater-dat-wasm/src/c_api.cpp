@@ -104,6 +104,11 @@ std::int32_t
 js_source_read_parts(std::uint32_t source, double offset, const std::uint32_t* parts,
                      std::uint32_t count);
 
+// Advice that a range will be read soon (Source::will_need), for a source
+// that fetches it along with what its calls wait on.
+extern "C" __attribute__((import_module("brackwater"), import_name("source_hint"))) void
+js_source_hint(std::uint32_t source, double offset, double length);
+
 // An archive's bytes where JavaScript has them, read in place: only the
 // ranges a read asks for cross into the module's memory.
 class JsSource final : public Source {
@@ -122,6 +127,9 @@ class JsSource final : public Source {
     return std::unexpected(failure());
   }
   std::expected<std::uint64_t, IoError> length() const override { return length_; }
+  void will_need(std::uint64_t offset, std::uint64_t length) const override {
+    js_source_hint(source_, static_cast<double>(offset), static_cast<double>(length));
+  }
 
   std::expected<std::size_t, IoError> read_scattered_at(
       std::uint64_t offset, std::span<const std::span<std::uint8_t>> parts) const override {

@@ -35,9 +35,9 @@ test("the package holds the module, its worker, the wasm and the types, at the p
   assert.equal(packed.name, "brackwater-dat");
   assert.equal(packed.version, VERSION);
   assert.deepEqual(packed.files.map((f) => f.path).sort(),
-                   ["LICENSE", "README.md", "archive.mjs", "brackwater_dat.d.ts", "brackwater_dat.mjs",
-                    "brackwater_dat.wasm", "brackwater_dat.worker.mjs", "errors.mjs", "package.json",
-                    "records.mjs", "runtime.mjs", "sources.mjs", "worker_client.mjs"]);
+                   ["LICENSE", "README.md", "archive.mjs", "async_archive.mjs", "async_reads.mjs",
+                    "brackwater_dat.d.ts", "brackwater_dat.mjs", "brackwater_dat.wasm", "brackwater_dat.worker.mjs",
+                    "errors.mjs", "package.json", "records.mjs", "runtime.mjs", "sources.mjs", "worker_client.mjs"]);
   assert.equal(JSON.parse(readFileSync(join(SITE, "package.json"), "utf8")).license, "MIT");
 });
 

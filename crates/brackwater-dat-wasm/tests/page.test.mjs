@@ -142,7 +142,7 @@ test("openInWorker reads a relative URL as the page's; a missing archive is a Da
             await openInWorker("missing.dat").catch(failure),
             (await remote.close()) === undefined,  // settles, as the first did
             await remote.getFile(0x20000001).catch(failure)];
-  })()`), [expected.header.root_offset, [true, `${origin}/nested/missing.dat (bytes 0-65535): 404 Not Found`],
+  })()`), [expected.header.root_offset, [true, `${origin}/nested/missing.dat (bytes 0-4095): 404 Not Found`],
            true, [true, "the archive is closed"]]);
 });
 

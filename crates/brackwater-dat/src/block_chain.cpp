@@ -205,6 +205,13 @@ Result<bool> BlockChain::read(std::uint32_t first_block, std::uint32_t size, Byt
   return read(first_block, std::span(out), visited);
 }
 
+void BlockChain::will_read(std::uint32_t first_block, std::uint32_t size) const {
+  const std::uint32_t capacity = block_size_ - 4;
+  if (first_block == 0 || block_size_ <= 4 || first_block >= length_) return;
+  const std::uint64_t blocks = (std::uint64_t{size} + capacity - 1) / capacity;
+  source_.will_need(first_block, std::min(blocks * block_size_, length_ - first_block));
+}
+
 template <class Visit>
 Result<void> BlockChain::walk_links(std::uint32_t first_block, std::uint32_t size,
                                     Visit&& visit) const {

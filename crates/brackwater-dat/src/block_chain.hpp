@@ -54,6 +54,10 @@ class BlockChain {
   Result<bool> read(std::uint32_t first_block, std::uint32_t size, Bytes& out,
                     std::vector<ChainBlock>* visited = nullptr) const;
 
+  // Advises the source that the chain at `first_block` will be read for
+  // `size` bytes: the blocks it takes if they are adjacent, as most are.
+  void will_read(std::uint32_t first_block, std::uint32_t size) const;
+
   // The blocks that read() would visit, reading only their links.
   Result<std::vector<ChainBlock>> blocks(std::uint32_t first_block, std::uint32_t size) const;
   // The same blocks, each handed to `visit` as the walk reaches it; the walk

@@ -65,6 +65,14 @@ Result<void> DirectoryTree::read_node(std::uint32_t offset, Node& node) const {
         DatError::BinRead{view.entry(static_cast<std::uint32_t>(node.entries.size())).error()}});
   }
   for (std::uint32_t k = 0; k < node.count; ++k) node.entries[k] = *view.entry(k);
+  // A lookup goes on to one child and a walk to all: where reads cost a
+  // round trip, fetching the children together spares a trip a level for
+  // the lookups that follow (the nodes are small beside the files).
+  if (node.children[0] != 0) {
+    for (std::uint32_t j = 0; j <= node.count; ++j) {
+      chain_.will_read(node.children[j], static_cast<std::uint32_t>(DirectoryNode::kLength));
+    }
+  }
   return {};
 }
 

@@ -25,6 +25,11 @@ class Source {
   // part by part; a source that can gather in one call (preadv, a memory copy) does.
   virtual std::expected<std::size_t, IoError> read_scattered_at(
       std::uint64_t offset, std::span<const std::span<std::uint8_t>> parts) const;
+
+  // Advice that the bytes at [offset, offset + length) are likely to be read
+  // soon: a source whose reads cost a round trip may fetch them along with
+  // the reads it is asked for. It changes no answer; the default ignores it.
+  virtual void will_need(std::uint64_t /*offset*/, std::uint64_t /*length*/) const {}
 };
 
 }  // namespace brackwater_dat
