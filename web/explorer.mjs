@@ -137,6 +137,7 @@ async function showFile(id) {
   $("detail-size").textContent = "reading…";
   $("hex").textContent = "";
   $("sound").hidden = true;
+  delete $("wave-table").dataset.state;
   let entry, bytes;
   try {
     entry = await archive.find(id);
@@ -160,11 +161,11 @@ async function showFile(id) {
       Array.from(part, (b) => (b >= 0x20 && b < 0x7f ? String.fromCharCode(b) : ".")).join(""));
   }
   $("hex").textContent = lines.join("\n");
-  if (entry.type === 0x20) showSoundTable(bytes);
+  if (entry.type === 0x20) showSoundTable(bytes, generation);
   return null;
 }
 
-function showSoundTable(bytes) {
+function showSoundTable(bytes, generation) {
   $("sound").hidden = false;
   const body = $("sound-table").tBodies[0];
   body.replaceChildren();
@@ -189,6 +190,31 @@ function showSoundTable(bytes) {
       .join("; ") || "(none)");
     cell(row, sound.unknown);
   }
+  showWaves([...new Set([...table.sounds.values()].flatMap((sound) => sound.entries.map((e) => e.waveDid)))]
+    .sort((a, b) => a - b), generation);
+}
+
+// The waves a table names, with their sizes: asked for all at once, so that
+// their lookups and reads are fetched together.
+async function showWaves(waves, generation) {
+  const archive = remote;
+  const body = $("wave-table").tBodies[0];
+  body.replaceChildren();
+  $("wave-summary").textContent = `${waves.length} waves, reading…`;
+  const read = await Promise.allSettled(waves.map((wave) => archive.getFile(wave)));
+  if (generation !== showing) return;
+  let present = 0;
+  waves.forEach((wave, i) => {
+    const row = body.insertRow();
+    row.dataset.wave = hex(wave, 8);
+    const { status, value, reason } = read[i];
+    row.dataset.size = status === "fulfilled" ? String(value.length) : "none";
+    present += status === "fulfilled" ? 1 : 0;
+    cell(row, hex(wave, 8));
+    cell(row, status === "fulfilled" ? `${value.length} bytes` : reason.message);
+  });
+  $("wave-summary").textContent = `${waves.length} waves, ${present} in the archive`;
+  $("wave-table").dataset.state = "complete";
 }
 
 // ---- opening ----
@@ -210,9 +236,22 @@ async function openArchive(input, name, soundId = null) {
   Object.assign(table.dataset, { state: "loading", total: "0", shown: "0" });
   setStatus("opening…");
   let opened;
+  let note = null;
   try {
     opened = await openInWorker(input, { onDemand: soundId !== null });
+    // A lookup on demand trusts the directory to be a search tree; one that
+    // is not (ids out of order) still reads whole, so the page does.
+    if (soundId !== null && generation === opening) {
+      const lookup = await opened.find(soundId).then(() => null, (error) => error);
+      if (lookup?.code === "Corruption") {
+        const whole = await openInWorker(input, { onDemand: false });
+        opened.close().catch(() => {});
+        opened = whole;
+        note = `the directory is not a search tree (${lookup.message}): read whole`;
+      }
+    }
   } catch (error) {
+    opened?.close().catch(() => {});
     if (generation === opening) setStatus(error.message, true);
     return;
   }
@@ -223,7 +262,8 @@ async function openArchive(input, name, soundId = null) {
   remote = opened;
   document.title = `${name} — DAT archive explorer`;
   showHeader(remote.header, remote.headerProblems);
-  $("archive-name").textContent = remote.note ? `${name} (${remote.note})` : name;
+  const notes = [remote.note, note].filter((text) => text);
+  $("archive-name").textContent = notes.length > 0 ? `${name} (${notes.join("; ")})` : name;
   // The table asked for that cannot be read is the page's failure, said
   // where every other is; the listing still follows.
   const failure = soundId === null ? null : await showFile(soundId);

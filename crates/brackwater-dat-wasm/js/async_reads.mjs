@@ -53,6 +53,7 @@ export class AsyncReads {
   #lastEnd = -1;
   #run = FIRST_RUN;
   #closed = null;
+  #viewRead;
 
   // `source`: { length, read(offset, length): Promise<Uint8Array> } and,
   // optionally, abort() to end its requests in flight. `view`, when given, is
@@ -68,9 +69,10 @@ export class AsyncReads {
     this.bytes = 0;
     const reads = this;
     // The synchronous source the module reads through.
+    this.#viewRead = (offset, target) => reads.#read(offset, target);
     this.view = view ?? {
       length: this.length,
-      read: (offset, target) => reads.#read(offset, target),
+      read: this.#viewRead,
       // A run of blocks read as one: all its pages are missed together.
       readv: (offset, targets) => {
         const total = targets.reduce((sum, target) => sum + target.length, 0);
@@ -102,6 +104,7 @@ export class AsyncReads {
   // `bytes`; when its blocks lie one after another, this fetches them all.
   expectChain(offset, bytes) {
     const call = this.#current;
+    if (this.view.read !== this.#viewRead) return;  // bytes in memory miss nothing
     call.chain ??= { bytes };
     const end = Math.min(offset + bytes, this.length);
     if (offset < end) this.#want(call, Math.floor(offset / PAGE), Math.ceil(end / PAGE));

@@ -240,6 +240,9 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
       const response = await fetch(href, {
         headers: range ? { ...headers, Range: `bytes=${range[0]}-${range[1] - 1}` } : headers,
         signal: controller.signal,
+        // A browser's HTTP cache lets one request to a URL through at a time
+        // while it may cache the answer; the engine keeps its own cache.
+        cache: "no-store",
       });
       if (response.status !== 200 && response.status !== 206) {
         throw requestError(href, range, `${response.status} ${response.statusText}`.trim());
