@@ -10,7 +10,7 @@
 //   B  the same 200 in Chromium through openInWorker(url), the directory
 //      read whole; timed from after the open
 //   B0 the same in Chromium through openInWorker(url, { onDemand: true }),
-//      Promise.all of getFile: what a page does with the synchronous engine
+//      Promise.all of getFile: what a page could do before getFiles
 //   C  60 of them one after another from a fresh open on demand, the open
 //      counted: round trips a file (node; and in Chromium's worker as C0)
 //   D  the open on demand and the first file
