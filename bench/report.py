@@ -1,6 +1,7 @@
 """Prints the benchmark table of bench/run.sh from Google Benchmark's JSON:
 each figure is the median of the repetitions, set against a floor (the same
-reads with nothing else) or a peer decoder measured in the same run."""
+reads with nothing else) or a peer decoder measured in the same run; then
+the Python, JavaScript, page and remote reads' figures from their JSON."""
 
 import json
 import sys
@@ -8,7 +9,7 @@ import sys
 KINDS = ["text", "table", "noise"]
 
 
-def main(path, python_path, javascript_path, page_path):
+def main(path, python_path, javascript_path, page_path, remote_path=None):
     with open(path) as f:
         data = json.load(f)
     runs = {}
@@ -122,6 +123,10 @@ def main(path, python_path, javascript_path, page_path):
     rows.append(("page's longest main-thread stall", f"{page['longest_stall_ms']:.0f} ms", "", None,
                  "< 100 ms", page["longest_stall_ms"] < 100))
 
+    if remote_path:
+        with open(remote_path) as f:
+            remote_rows(rows, json.load(f))
+
     header = ("figure", "ours", "floor or peer", "ratio", "target")
     widths = [max(len(str(r[i])) for r in rows + [header]) for i in (0, 1, 2, 4)]
     print(f"| {header[0]:<{widths[0]}} | {header[1]:<{widths[1]}} | {header[2]:<{widths[2]}} "
@@ -133,6 +138,43 @@ def main(path, python_path, javascript_path, page_path):
         met_text = "" if met is None else ("yes" if met else "NO")
         print(f"| {name:<{widths[0]}} | {ours:<{widths[1]}} | {other:<{widths[2]}} "
               f"| {ratio_text:>5} | {target:<{widths[3]}} | {met_text:<3} |")
+
+
+def remote_rows(rows, remote):
+    """The remote reads of bench/remote_bench.mjs, in round trips of its
+    server's delay against the floor of reading only the blocks they need
+    (a ratio under 1: the reader read ahead, and E says at what cost in
+    bytes); the rows its module could not run are absent."""
+    r = remote["rows"]
+    per_file = remote["archive"]["one_by_one"]
+    least = remote["floor"]["one_by_one_least_rt_per_file"]
+
+    def trips(label, key, files=1):
+        if key not in r:
+            return
+        row = r[key]
+        ours, floor = row["round_trips"] / files, row["floor_rt"] / files
+        digits = 2 if files > 1 else 1
+        other = f"floor {floor:.{digits}f} RT" + (f" (least {least:.2f})" if files > 1 else "")
+        rows.append((label, f"{ours:.{digits}f} RT, {row['requests']} requests", other, ours / floor,
+                     "(reported)", None))
+
+    trips("remote, 200 files at once, node (A)", "A")
+    b = r["B"]
+    trips(f"remote, 200 at once, page, whole directory (B, {b['api']})", "B")
+    trips("remote, 200 at once, page, on demand (B0, getFile each)", "B0")
+    trips("remote, 60 one by one, node, a file (C)", "C", per_file)
+    trips("remote, 60 one by one, page, a file (C0)", "C0", per_file)
+    trips("remote, open on demand and a file, node (D)", "D")
+    if "E" in r:
+        ours, floor = r["E"]["bytes"] / 2**20, r["E"]["floor_bytes"] / 2**20
+        rows.append(("remote, bytes for the 200 (E)", f"{ours:.2f} MiB", f"blocks {floor:.2f} MiB",
+                     ours / floor, "(reported)", None))
+    for key, label in (("A_blob", "200 at once"), ("C_blob", "60 one by one, open too"),
+                       ("D_blob", "open on demand and a file")):
+        if key in r:
+            rows.append((f"Blob of the local file, {label}", f"{r[key]['wall_ms']:.1f} ms", "", None,
+                         "(reported)", None))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the bench preset (and the wasm build for the JavaScript figures),
 # runs every benchmark 5 times, then the Python and JavaScript loops over the
-# same archive and the explorer page in headless Chromium 5 times each, and
+# same archive, the explorer page in headless Chromium and remote reads from a
+# loopback server 40 ms away 5 times each, and
 # prints one table from the medians: our figure, the floor's or peer's from
 # the same run, their ratio and the target.
 #   bench/run.sh [extra Google Benchmark options]
@@ -12,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target reader_bench brackwater_dat_python >/dev/null
+cmake --build --preset bench --target reader_bench brackwater_dat_python remote_archive >/dev/null
 cmake --preset wasm >/dev/null
 cmake --build --preset wasm >/dev/null
 
@@ -27,5 +28,8 @@ node bench/javascript_bench.mjs build/wasm/js "$archives/realistic-100000.dat" \
 # The page's own archive: 100,000 files and the sound tables, made by the wasm build.
 node bench/page_bench.mjs build/wasm/js build/wasm/native/realistic-100000.dat \
   "$(command -v chromium)" build/bench/page.json
+# Remote reads of 19,950 files from a loopback server 40 ms away.
+node bench/remote_bench.mjs build/wasm/js "$archives/remote-19950.dat" "$(command -v chromium)" \
+  build/bench/remote.json
 python3 bench/report.py "$out" build/bench/python.json build/bench/javascript.json \
-  build/bench/page.json
+  build/bench/page.json build/bench/remote.json

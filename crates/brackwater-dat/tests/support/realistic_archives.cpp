@@ -67,7 +67,8 @@ Bytes make_content(ContentKind kind, std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-Bytes realistic_image(std::uint32_t files, bool scattered, bool sound_tables) {
+Bytes realistic_image(std::uint32_t files, bool scattered, bool sound_tables,
+                      std::uint32_t scattered_share) {
   ArchiveBuilder builder(1024);
   std::mt19937 random(files);
   std::vector<DatFileEntry> entries;
@@ -76,9 +77,10 @@ Bytes realistic_image(std::uint32_t files, bool scattered, bool sound_tables) {
     const auto kind = static_cast<ContentKind>(i % 3);
     const bool compressed = kind != ContentKind::Noise && random() % 2 == 0;
     const std::uint32_t id = (i % 4 == 0 ? 0x06000000 : 0x0A000000) + i;
+    const bool scatter = scattered || (scattered_share != 0 && i % scattered_share == 0);
     entries.push_back(
         builder.store_file(id, make_content(kind, realistic_size(random, i), i), compressed,
-                           scattered ? ChainLayout::Scattered : ChainLayout::Contiguous));
+                           scatter ? ChainLayout::Scattered : ChainLayout::Contiguous));
   }
   if (sound_tables) {
     const auto retail = DatDatabase::open_memory(build_synthetic_retail(RetailVariant::Good).image);

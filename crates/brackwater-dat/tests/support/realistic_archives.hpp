@@ -20,7 +20,11 @@ std::filesystem::path realistic_archive(const std::filesystem::path& cache, std:
                                         bool scattered = false);
 // The same archive's image, made afresh; with `sound_tables`, it holds the
 // synthetic retail archive's sound tables 0x20000001 and 0x200000A8 too.
-Bytes realistic_image(std::uint32_t files, bool scattered, bool sound_tables = false);
+// A `scattered_share` of n scatters one file's chain in n (the first of each
+// n, so none of the large files), as a long-patched archive has some; 0 and
+// `scattered` leave it out.
+Bytes realistic_image(std::uint32_t files, bool scattered, bool sound_tables = false,
+                      std::uint32_t scattered_share = 0);
 
 // An archive whose `entries` directory entries all share a few small
 // payloads: for measuring the directory alone.
