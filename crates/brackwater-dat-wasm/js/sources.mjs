@@ -215,6 +215,29 @@ export function httpSource(url, options = {}, inWorker = inWorkerScope()) {
 // The archive whole from a server that ignores ranges is read up to this.
 const MOST_WHOLE = 256 << 20;
 
+// A response's body, or null where it runs past `most` bytes.
+async function boundedBody(response, most) {
+  if (Number(response.headers.get("content-length")) > most) {
+    await response.body?.cancel();
+    return null;
+  }
+  const parts = [];
+  let total = 0;
+  // A reader, not async iteration, which some browsers' streams lack.
+  const reader = response.body?.getReader();
+  for (let part = await reader?.read(); part && !part.done; part = await reader.read()) {
+    total += part.value.length;
+    if (total > most) {
+      await reader.cancel().catch(() => {});
+      return null;
+    }
+    parts.push(part.value);
+  }
+  const bytes = new Uint8Array(total);
+  for (let at = 0, k = 0; k < parts.length; at += parts[k++].length) bytes.set(parts[k], at);
+  return bytes;
+}
+
 // An archive on a web server, read with fetch() and Range, for
 // openArchiveAsync: in node and browsers, on a main thread or in a worker.
 // Its length is a promise until the first answer (the archive's first
@@ -247,10 +270,16 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
       if (response.status !== 200 && response.status !== 206) {
         throw requestError(href, range, `${response.status} ${response.statusText}`.trim());
       }
-      if (response.status === 200 && Number(response.headers.get("content-length")) > MOST_WHOLE) {
-        throw requestError(href, range, `the server ignores ranges and the archive is larger than ${MOST_WHOLE} bytes`);
+      // A body is read only as far as it may go: the range asked for, or
+      // the bound on a whole archive; a server sending more is refused
+      // before it is held.
+      const most = response.status === 206 ? range[1] - range[0] : MOST_WHOLE;
+      const bytes = await boundedBody(response, most);
+      if (bytes === null) {
+        throw requestError(href, range, response.status === 206 ? "the server sent more bytes than were asked for"
+                           : `the server ignores ranges and the archive is larger than ${MOST_WHOLE} bytes`);
       }
-      return { status: response.status, bytes: new Uint8Array(await response.arrayBuffer()),
+      return { status: response.status, bytes,
                contentRange: response.headers.get("content-range"),
                version: response.headers.get("etag") ?? response.headers.get("last-modified") };
     } catch (error) {

@@ -3,7 +3,9 @@
 // counts what it sends; archives are opened by ?archive= or by choosing a
 // file as a person would, and the DOM contract is checked on what renders.
 import assert from "node:assert/strict";
-import { existsSync, readFileSync, statSync, writeFileSync } from "node:fs";
+import { existsSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { dirname, join } from "node:path";
 import { pathToFileURL } from "node:url";
 import { after, before, test } from "node:test";
 import { Chromium } from "./chromium.mjs";
@@ -99,6 +101,45 @@ test("the header and a sound table show first, then the listing, only its rows i
   assert.equal(png.subarray(1, 4).toString(), "PNG");
   assert.deepEqual([png.readUInt32BE(16), png.readUInt32BE(20)], [1400, 900]);
   writeFileSync(process.env.BRACKWATER_SCREENSHOT, png);
+});
+
+// The archive with its root's first two entries swapped: no longer a search
+// tree, so a lookup on demand refuses it, while a whole read does not mind.
+function unsorted() {
+  const bytes = new Uint8Array(readFileSync(ARCHIVE));
+  const entries = new DataView(bytes.buffer).getUint32(0x160, true) + 4 + 252;
+  const first = bytes.slice(entries, entries + 24);
+  bytes.copyWithin(entries, entries + 24, entries + 48);
+  bytes.set(first, entries + 24);
+  return bytes;
+}
+
+test("on a far server, a directory that is not a search tree is read whole, and the table's waves list their sizes",
+     { skip: missing }, async () => {
+  const path = join(mkdtempSync(join(tmpdir(), "unsorted-")), "unsorted.dat");
+  writeFileSync(path, unsorted());
+  const far = await serveSite(SITE, { "/unsorted.dat": path }, { delayMs: 40 });
+  try {
+    const page = await browser.newPage({ width: 1400, height: 900 });
+    await page.goto(`${far.origin}/?archive=/unsorted.dat&sound=0x20000001`);
+    await page.waitFor(settled);
+    const ready = await page.html();
+    assert.match(ready, /<p id="status"[^>]*>ready<\/p>/);
+    assert.match(ready, /<p id="archive-name">\/unsorted.dat \(the directory is not a search tree \(corrupt archive: directory node at 0x[0-9A-F]{8}: ids do not ascend: [^)]*\): read whole\)<\/p>/);
+    checkPinnedSoundTable(ready);
+    await page.waitFor(`document.getElementById("wave-table").dataset.state === "complete"`);
+    const { load } = await import(pathToFileURL(`${SITE}/brackwater_dat.mjs`));
+    const native = (await load()).openArchive(new Uint8Array(readFileSync(ARCHIVE)));
+    const waves = [...(await page.html()).matchAll(/<tr data-wave="(0x[0-9A-F]{8})" data-size="(\d+|none)"/g)];
+    const named = Object.values(expected.tables[String(0x20000001)].sounds).flatMap((sound) => sound.entries.map(([wave]) => wave));
+    assert.equal(waves.length, new Set(named).size);
+    for (const [, wave, size] of waves) {
+      assert.equal(size, native.has(Number(wave)) ? String(native.getFile(Number(wave)).length) : "none", wave);
+    }
+  } finally {
+    far.close();
+    rmSync(dirname(path), { recursive: true });
+  }
 });
 
 test("a damaged archive shows the error's display text", { skip: missing }, async () => {
