@@ -30,6 +30,6 @@ node bench/page_bench.mjs build/wasm/js build/wasm/native/realistic-100000.dat \
   "$(command -v chromium)" build/bench/page.json
 # Remote reads of 19,950 files from a loopback server 40 ms away.
 node bench/remote_bench.mjs build/wasm/js "$archives/remote-19950.dat" "$(command -v chromium)" \
-  build/bench/remote.json
+  build/bench/remote.json "$archives/contiguous-19950.dat"
 python3 bench/report.py "$out" build/bench/python.json build/bench/javascript.json \
   build/bench/page.json build/bench/remote.json
