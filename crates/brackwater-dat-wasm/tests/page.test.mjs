@@ -187,6 +187,27 @@ test("openInWorker reads a relative URL as the page's; a missing archive is a Da
            true, [true, "the archive is closed"]]);
 });
 
+test("on a page's main thread, openArchiveAsync reads a URL through fetchSource, files asked for together in one go",
+     { skip: missing }, async () => {
+  const page = await browser.newPage();
+  await page.goto(`${origin}/`);
+  const waves = expected.entries.filter(([id]) => id >>> 24 === 0x0A).slice(0, 40).map(([id]) => id);
+  site.reset();
+  const lengths = await page.evaluate(`(async () => {
+    const { load } = await import("/brackwater_dat.mjs");
+    const bw = await load();
+    const archive = await bw.openArchiveAsync(bw.fetchSource("/archive.dat"), { onDemand: true });
+    const files = await archive.getFiles(${JSON.stringify(waves)});
+    await archive.close();
+    return files.map((file) => file.length);
+  })()`);
+  const { load } = await import(pathToFileURL(`${SITE}/brackwater_dat.mjs`));
+  const native = (await load()).openArchive(new Uint8Array(readFileSync(ARCHIVE)));
+  assert.deepEqual(lengths, waves.map((id) => native.getFile(id).length));
+  // The header, the three levels to the leaves and the files: a few merged requests, not one a file.
+  assert.ok(sent.requests < 15, `${sent.requests} requests`);
+});
+
 test("an archive served without ranges is read whole, once, and the page says so", { skip: missing }, async () => {
   const page = await browser.newPage();
   site.reset();
