@@ -65,8 +65,6 @@ export class AsyncReads {
     this.cacheBytes = Math.max(cacheBytes, PAGE);
     this.maxFetch = Math.max(maxFetch, 2 * PAGE);
     this.concurrency = Math.max(1, Math.floor(concurrency));
-    this.requests = 0;  // sent, for whoever measures
-    this.bytes = 0;
     const reads = this;
     // The synchronous source the module reads through.
     this.#viewRead = (offset, target) => reads.#read(offset, target);
@@ -75,8 +73,8 @@ export class AsyncReads {
       read: this.#viewRead,
       // A run of blocks read as one: all its pages are missed together.
       readv: (offset, targets) => {
-        const total = targets.reduce((sum, target) => sum + target.length, 0);
-        reads.#read(offset, { length: total, set() {} });
+        const end = Math.min(offset + targets.reduce((sum, target) => sum + target.length, 0), reads.length);
+        if (offset < end) reads.#need(offset, end);
         let done = 0;
         for (const target of targets) done += reads.#read(offset + done, target);
         return done;
@@ -159,35 +157,34 @@ export class AsyncReads {
     this.#send();
   }
 
-  #read(offset, target) {
+  // Fails the run unless the running call has every page of [offset, end),
+  // which it then holds; notes those it misses.
+  #need(offset, end) {
     const call = this.#current;
+    const last = Math.ceil(end / PAGE);
+    for (let page = Math.floor(offset / PAGE); page < last; ++page) {
+      if (call.held.has(page)) continue;
+      const bytes = this.#cache.get(page);
+      if (bytes === undefined) {
+        this.#missed(call, page, last);
+        throw missing;
+      }
+      this.#cache.delete(page);  // now the most recently used
+      this.#cache.set(page, bytes);
+      call.held.set(page, bytes);
+    }
+  }
+
+  #read(offset, target) {
     const end = Math.min(offset + target.length, this.length);
     if (offset >= end) return 0;
-    const first = Math.floor(offset / PAGE);
-    const last = Math.ceil(end / PAGE);
-    let absent = -1;
-    for (let page = first; page < last; ++page) {
-      let bytes = call.held.get(page);
-      if (bytes === undefined) {
-        bytes = this.#cache.get(page);
-        if (bytes !== undefined) {
-          this.#cache.delete(page);  // now the most recently used
-          this.#cache.set(page, bytes);
-          call.held.set(page, bytes);
-        }
-      }
-      if (bytes === undefined) {
-        if (absent < 0) absent = page;
-        continue;
-      }
-      if (absent >= 0) continue;
+    this.#need(offset, end);
+    const held = this.#current.held;
+    for (let page = Math.floor(offset / PAGE); page * PAGE < end; ++page) {
+      const bytes = held.get(page);
       const from = Math.max(offset, page * PAGE);
       const to = Math.min(end, page * PAGE + bytes.length);
       target.set(bytes.subarray(from - page * PAGE, to - page * PAGE), from - offset);
-    }
-    if (absent >= 0) {
-      this.#missed(call, absent, last);
-      throw missing;
     }
     return end - offset;
   }
@@ -321,8 +318,6 @@ export class AsyncReads {
     const length = Math.min(request.end * PAGE, this.length) - start;
     let bytes = null, failure = null;
     if (length > 0) {
-      this.requests += 1;
-      this.bytes += length;
       try {
         bytes = await this.#source.read(start, length);
         if (!(bytes instanceof Uint8Array) || bytes.length !== length) {
