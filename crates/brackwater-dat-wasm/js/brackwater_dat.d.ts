@@ -171,12 +171,19 @@ export interface Archive {
  * and calls in flight at once share their reads. Answers, errors included,
  * are those of the synchronous Archive.
  */
-export interface AsyncArchive {
+export interface AsyncArchive extends ArchiveCalls {
+  headerProblems(): string[];
+  readFileInto(id: number, target: Uint8Array): Promise<number>;
+  /** Ends the requests in flight: their calls, and later ones, reject with a DatError. */
+  close(): Promise<void>;
+}
+
+/** What an archive read asynchronously answers, in a worker or not. */
+export interface ArchiveCalls {
   readonly header: Readonly<DatHeader>;
   readonly onDemand: boolean;
-  /** What the source says of how it reads, or null. */
+  /** What the source says of how it reads (a server that sent the archive whole), or null. */
   readonly note: string | null;
-  headerProblems(): string[];
   /** On demand, the first call walks the whole directory. */
   size(): Promise<number>;
   has(id: number): Promise<boolean>;
@@ -185,10 +192,7 @@ export interface AsyncArchive {
   getFile(id: number, options?: { strict?: boolean }): Promise<Uint8Array>;
   /** The files in the order asked for, fetched together; rejects as Promise.all does. */
   getFiles(ids: number[], options?: { strict?: boolean }): Promise<Uint8Array[]>;
-  readFileInto(id: number, target: Uint8Array): Promise<number>;
   readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
-  /** Ends the requests in flight: their calls, and later ones, reject with a DatError. */
-  close(): Promise<void>;
 }
 
 /** The module, loaded. */
@@ -224,19 +228,8 @@ export interface BrackwaterDat {
 export declare function load(bytesOrUrl?: ArrayBuffer | ArrayBufferView | string | URL): Promise<BrackwaterDat>;
 
 /** An archive open in a worker: every call returns a promise. */
-export interface RemoteArchive {
-  readonly header: Readonly<DatHeader>;
-  readonly onDemand: boolean;
+export interface RemoteArchive extends ArchiveCalls {
   readonly headerProblems: string[];
-  readonly note: string | null;
-  size(): Promise<number>;
-  has(id: number): Promise<boolean>;
-  find(id: number): Promise<DatFileEntry>;
-  entries(): Promise<DatFileEntry[]>;
-  getFile(id: number, options?: { strict?: boolean }): Promise<Uint8Array>;
-  /** The files in the order asked for, fetched together; rejects as Promise.all does. */
-  getFiles(ids: number[], options?: { strict?: boolean }): Promise<Uint8Array[]>;
-  readFileData(firstBlock: number, size: number): Promise<Uint8Array>;
   /** Ends the worker; later calls reject with a DatError, and closing again
    * settles as the first close did. One dropped without close() ends its
    * worker when collected. */
