@@ -14,6 +14,7 @@ const OVERSCAN = 10;
 
 let bw;             // the module on this thread: it decodes sound tables
 let remote = null;  // the open archive, in its worker
+let opened = null;  // what it was opened from: { input, name, notes }
 let opening = 0;    // the latest archive asked for; older openings stop
 let showing = 0;    // the latest file asked for; older files do not render
 let entries = [];
@@ -125,6 +126,28 @@ function applyFilters() {
 
 // ---- a file, and a sound table ----
 
+function showName() {
+  const { name, notes } = opened;
+  $("archive-name").textContent = notes.length > 0 ? `${name} (${notes.join("; ")})` : name;
+}
+
+// A lookup on demand trusts the directory to be a search tree, and refuses
+// one whose node on its way is out of order; read whole, the same archive
+// reads fine. Reopens it so, says so, and returns whether it did.
+async function readWhole(archive, error) {
+  if (!archive.onDemand || error?.code !== "Corruption" || !/directory node at /.test(error.message)) return false;
+  const whole = await openInWorker(opened.input, { onDemand: false }).catch(() => null);
+  if (whole === null || remote !== archive) {
+    whole?.close().catch(() => {});
+    return false;
+  }
+  remote = whole;
+  archive.close().catch(() => {});
+  opened.notes.push(`the directory is not a search tree (${error.message}): read whole`);
+  showName();
+  return true;
+}
+
 // Shows file `id`, unless another is asked for before it is read. Returns
 // the error it could not be read for, shown in its place; null otherwise.
 async function showFile(id) {
@@ -145,6 +168,7 @@ async function showFile(id) {
     bytes = await archive.getFile(id);
   } catch (error) {
     if (generation !== showing) return null;
+    if (await readWhole(archive, error)) return generation === showing ? showFile(id) : null;
     $("detail-size").textContent = error.message;
     return error;
   }
@@ -203,6 +227,11 @@ async function showWaves(waves, generation) {
   $("wave-summary").textContent = `${waves.length} waves, reading…`;
   const read = await Promise.allSettled(waves.map((wave) => archive.getFile(wave)));
   if (generation !== showing) return;
+  const refused = read.find(({ status }) => status === "rejected")?.reason;
+  if (await readWhole(archive, refused)) {
+    if (generation === showing) showWaves(waves, generation);
+    return;
+  }
   let present = 0;
   waves.forEach((wave, i) => {
     const row = body.insertRow();
@@ -235,35 +264,22 @@ async function openArchive(input, name, soundId = null) {
   const table = $("file-table");
   Object.assign(table.dataset, { state: "loading", total: "0", shown: "0" });
   setStatus("opening…");
-  let opened;
-  let note = null;
+  let archive;
   try {
-    opened = await openInWorker(input, { onDemand: soundId !== null });
-    // A lookup on demand trusts the directory to be a search tree; one that
-    // is not (ids out of order) still reads whole, so the page does.
-    if (soundId !== null && generation === opening) {
-      const lookup = await opened.find(soundId).then(() => null, (error) => error);
-      if (lookup?.code === "Corruption") {
-        const whole = await openInWorker(input, { onDemand: false });
-        opened.close().catch(() => {});
-        opened = whole;
-        note = `the directory is not a search tree (${lookup.message}): read whole`;
-      }
-    }
+    archive = await openInWorker(input, { onDemand: soundId !== null });
   } catch (error) {
-    opened?.close().catch(() => {});
     if (generation === opening) setStatus(error.message, true);
     return;
   }
   if (generation !== opening) {
-    opened.close().catch(() => {});
+    archive.close().catch(() => {});
     return;
   }
-  remote = opened;
+  remote = archive;
+  opened = { input, name, notes: archive.note ? [archive.note] : [] };
   document.title = `${name} — DAT archive explorer`;
   showHeader(remote.header, remote.headerProblems);
-  const notes = [remote.note, note].filter((text) => text);
-  $("archive-name").textContent = notes.length > 0 ? `${name} (${notes.join("; ")})` : name;
+  showName();
   // The table asked for that cannot be read is the page's failure, said
   // where every other is; the listing still follows.
   const failure = soundId === null ? null : await showFile(soundId);

@@ -28,7 +28,8 @@ class Call {
     this.walk = walk;       // it reads the whole directory
     this.resolve = resolve;
     this.reject = reject;
-    this.held = new Map();  // the pages its runs have read: kept until it settles
+    this.held = new Map();  // the pages its runs have read or wait on: kept until it settles
+    this.needs = [];        // the ranges of pages its last run missed
     this.waits = 0;         // requests it waits on
     this.missed = false;
     this.settled = false;
@@ -138,6 +139,7 @@ export class AsyncReads {
     for (const call of ready) {
       if (call.settled) continue;
       call.missed = false;
+      call.needs = [];
       this.#current = call;
       let answer, failure, failed = false;
       try {
@@ -163,16 +165,22 @@ export class AsyncReads {
     const call = this.#current;
     const last = Math.ceil(end / PAGE);
     for (let page = Math.floor(offset / PAGE); page < last; ++page) {
-      if (call.held.has(page)) continue;
-      const bytes = this.#cache.get(page);
-      if (bytes === undefined) {
+      if (!this.#hold(call, page)) {
         this.#missed(call, page, last);
         throw missing;
       }
-      this.#cache.delete(page);  // now the most recently used
-      this.#cache.set(page, bytes);
-      call.held.set(page, bytes);
     }
+  }
+
+  // Whether `call` holds `page`, taking it from the cache if there.
+  #hold(call, page) {
+    if (call.held.has(page)) return true;
+    const bytes = this.#cache.get(page);
+    if (bytes === undefined) return false;
+    this.#cache.delete(page);  // now the most recently used
+    this.#cache.set(page, bytes);
+    call.held.set(page, bytes);
+    return true;
   }
 
   #read(offset, target) {
@@ -218,15 +226,17 @@ export class AsyncReads {
     this.#hinted.push({ first, end: Math.ceil(end / PAGE) });
   }
 
-  // Notes pages [first, end) that `call` needs: those neither cached nor on
-  // their way are wanted, and the call waits on those on their way. Whether
-  // any were missing.
+  // Notes pages [first, end) that `call` needs: it holds those cached, and
+  // waits on those on their way; the others are wanted. Whether any were
+  // missing. What it holds or is brought for it stays its own until it
+  // settles: a small cache evicting them would have it fetch them again.
   #want(call, first, end) {
     const before = this.#wanted.length;
+    call.needs.push([first, end]);
     let from = -1;
     const requests = new Set();
     for (let page = first; page <= end; ++page) {
-      const have = page < end && (call.held.has(page) || this.#cache.has(page));
+      const have = page < end && this.#hold(call, page);
       const request = page < end ? this.#coming.get(page) : undefined;
       if (request) requests.add(request);
       if (page < end && !have && !request) {
@@ -331,18 +341,28 @@ export class AsyncReads {
     }
     this.#inFlight.delete(request);
     if (this.#closed) return;
+    const brought = new Map();
     for (let page = request.first; page < request.end; ++page) {
       if (this.#coming.get(page) !== request) continue;
       this.#coming.delete(page);
-      if (bytes) this.#cache.set(page, bytes.slice((page - request.first) * PAGE, (page - request.first + 1) * PAGE));
+      if (!bytes) continue;
+      const part = bytes.slice((page - request.first) * PAGE, (page - request.first + 1) * PAGE);
+      brought.set(page, part);
+      this.#cache.set(page, part);
     }
     for (const call of request.calls) {
       if (call.settled) continue;
       if (failure) {
         this.#fail(call, failure);
-      } else if (--call.waits === 0) {
-        this.#ready.push(call);
+        continue;
       }
+      for (const [first, end] of call.needs) {
+        for (let page = Math.max(first, request.first); page < Math.min(end, request.end); ++page) {
+          const part = brought.get(page);
+          if (part) call.held.set(page, part);
+        }
+      }
+      if (--call.waits === 0) this.#ready.push(call);
     }
     this.#evict();
     this.#issue();

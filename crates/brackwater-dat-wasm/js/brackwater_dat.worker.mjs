@@ -17,7 +17,7 @@ const calls = {
     return { header: archive.header, onDemand: archive.onDemand,
              headerProblems: archive.headerProblems(), note: archive.note };
   },
-  size: () => archive.size,
+  size: () => archive.size(),
   has: (id) => archive.has(id),
   find: (id) => archive.find(id),
   // Packed, a row of numbers an entry, and transferred: a hundred thousand

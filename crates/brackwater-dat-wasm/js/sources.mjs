@@ -251,7 +251,7 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
   let whole = null;
   let first = null;
   let version = null;  // the first answer's ETag or Last-Modified
-  const get = async (range) => {
+  const get = async (range, retry = true) => {
     const controller = new AbortController();
     controllers.add(controller);
     let timedOut = false;
@@ -286,6 +286,9 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
       if (error instanceof DatError) throw error;
       if (timedOut) throw requestError(href, range, `no answer within ${timeoutMs} ms`);
       if (controller.signal.aborted) throw requestError(href, range, "the request was ended: the archive was closed");
+      // A connection the server closed as it was reused fails a request
+      // that never reached it: a GET, asked once more.
+      if (retry) return get(range, false);
       throw requestError(href, range, `the request failed: ${error?.cause?.message ?? error?.message ?? error}`);
     } finally {
       clearTimeout(timer);

@@ -47,7 +47,8 @@ const jittery = (bytes, seed) => {
   };
 };
 
-const knownIds = bw.openArchive(intact).entries().map((entry) => entry.id);
+const intactEntries = bw.openArchive(intact).entries();
+const knownIds = intactEntries.map((entry) => entry.id);
 const absentIds = [0, 1, 0x0A000000, 0x20000002, 0xFFFFFFFF, ...knownIds.slice(0, 20).map((id) => id + 1)];
 
 // Every call at once on the engine, each against the same call made alone on the reader.
@@ -67,6 +68,12 @@ async function compare(bytes, source, onDemand, label, ids = [...knownIds, ...ab
     ...ids.slice(0, 60).map((id) => [`strict ${id}`, () => sync.getFile(id, { strict: true }),
                                      () => archive.getFile(id, { strict: true })]),
     ...ids.slice(0, 60).map((id) => [`has ${id}`, () => sync.has(id), () => archive.has(id)]),
+    ...ids.slice(0, 60).map((id) => [`find ${id}`, () => sync.find(id), () => archive.find(id)]),
+    ...ids.slice(0, 20).map((id) => [`readFileInto ${id}`, () => { const into = new Uint8Array(1 << 16); return [sync.readFileInto(id, into), into]; },
+                                     async () => { const into = new Uint8Array(1 << 16); return [await archive.readFileInto(id, into), into]; }]),
+    // Chains from where the intact directory says files lie, whatever this archive holds there.
+    ...intactEntries.slice(0, 40).map(({ offset, size }) => [`readFileData ${offset}`, () => sync.readFileData(offset, size),
+                                                             () => archive.readFileData(offset, size)]),
     ["entries", () => sync.entries(), () => archive.entries()],
     ["size", () => sync.size, () => archive.size()],
   ];

@@ -177,13 +177,14 @@ test("openInWorker reads a relative URL as the page's; a missing archive is a Da
     history.replaceState(null, "", "/nested/page");
     const { DatError, openInWorker } = await import("/brackwater_dat.mjs");
     const remote = await openInWorker("portal.dat");
+    const size = await remote.size();
     await remote.close();
     const failure = (error) => [error instanceof DatError, error.message];
-    return [remote.header.rootOffset,
+    return [remote.header.rootOffset, size,
             await openInWorker("missing.dat").catch(failure),
             (await remote.close()) === undefined,  // settles, as the first did
             await remote.getFile(0x20000001).catch(failure)];
-  })()`), [expected.header.root_offset, [true, `${origin}/nested/missing.dat (bytes 0-4095): 404 Not Found`],
+  })()`), [expected.header.root_offset, expected.entries.length, [true, `${origin}/nested/missing.dat (bytes 0-4095): 404 Not Found`],
            true, [true, "the archive is closed"]]);
 });
 
