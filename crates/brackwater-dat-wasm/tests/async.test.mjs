@@ -3,10 +3,12 @@
 // archives; and over a loopback server, a failed or stalled request failing
 // only the calls that needed it, and close() ending the calls in flight.
 import assert from "node:assert/strict";
+import { execFile } from "node:child_process";
 import { createHash } from "node:crypto";
 import { readFileSync } from "node:fs";
 import { after, before, test } from "node:test";
 import { pathToFileURL } from "node:url";
+import { promisify } from "node:util";
 import { serveSite } from "./site_server.mjs";
 
 const { load, DatError } = await import(pathToFileURL(`${process.env.BRACKWATER_JS_DIR}/brackwater_dat.mjs`));
@@ -111,6 +113,20 @@ test("over HTTP, fetchSource gives the same answers", async () => {
     await compare(intact, bw.fetchSource(url, { concurrency: 4 }), onDemand, `fetchSource, onDemand ${onDemand}`);
     await compare(truncatedTable, bw.fetchSource(`${server.origin}/cut.dat`), onDemand, "fetchSource, cut");
   }
+});
+
+test("the README's node example runs as written, the archive served from here", async () => {
+  const readme = readFileSync(new URL("../../../README.md", import.meta.url), "utf8");
+  const example = /### From node\n\n```js\n(.*?)```/s.exec(readme)[1]
+    .replaceAll("https://example.org/client_portal.dat", url)
+    .replaceAll('"brackwater-dat"', JSON.stringify(pathToFileURL(`${process.env.BRACKWATER_JS_DIR}/brackwater_dat.mjs`).href))
+    .replaceAll('"client_portal.dat"', JSON.stringify(ARCHIVE));
+  const table = bw.SoundTable.unpack(sync.getFile(0x20000001));
+  const waves = [...new Set([...table.sounds.keys()].map((kind) => table.resolveSound(kind)))].filter((w) => w !== null);
+  const bytes = waves.reduce((sum, wave) => sum + sync.getFile(wave).length, 0);
+  // Not spawnSync: the server answering it runs in this process.
+  const { stdout } = await promisify(execFile)(process.execPath, ["--input-type=module", "-e", example]);
+  assert.equal(stdout, `${waves.length} waves, ${bytes} bytes\n${sync.size} files\n`);
 });
 
 // Three files far apart, so that no request of one carries another's bytes.
