@@ -156,7 +156,8 @@ def remote_rows(rows, remote):
         ours, floor = row["round_trips"] / files, row["floor_rt"] / files
         digits = 2 if files > 1 else 1
         other = f"floor {floor:.{digits}f} RT" + (f" (least {least:.2f})" if files > 1 else "")
-        rows.append((label, f"{ours:.{digits}f} RT, {row['requests']} requests", other, ours / floor,
+        rows.append((label, f"{ours:.{digits}f} RT, {row['requests']} requests, {row['bytes'] / 2**20:.2f} MiB",
+                     other, ours / floor,
                      "(reported)" if target is None else f"<= {target} RT",
                      None if target is None else ours <= target))
 
