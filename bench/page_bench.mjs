@@ -35,7 +35,8 @@ try {
     server.reset();
     await page.goto(`${server.origin}/?archive=/large.dat&sound=0x20000001`);
     await page.waitFor(ready);
-    results.beforeReady.push({ ...server.sent });
+    results.beforeReady.push(server.sentBefore(Number(await page.evaluate(
+      `document.getElementById("status").dataset.since`))));
     await page.waitFor(complete);
     results.listing.push({ ...server.sent });
 

@@ -21,9 +21,12 @@ let entries = [];
 let matching = [];
 let selected = null;
 
+// The status, and since when it holds (milliseconds since the epoch): the
+// page goes on reading after it is ready (the listing, a table's waves).
 function setStatus(text, isError = false) {
   $("status").textContent = text;
   $("status").classList.toggle("error", isError);
+  $("status").dataset.since = String(Date.now());
 }
 
 function cell(row, text) {

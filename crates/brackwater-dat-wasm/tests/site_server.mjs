@@ -25,28 +25,30 @@ function readRange(path, start, end) {
 // `archives`: path on the server to a file, or to bytes.
 export async function serveSite(site, archives, { delayMs = 0 } = {}) {
   const sent = { requests: 0, bytes: 0, inFlight: 0, mostInFlight: 0 };
+  let log = [];  // when each archive request arrived (Date.now()), and the bytes sent for it
   let misbehave = () => undefined;
-  const send = (response, status, headers, body) => {
+  const send = (response, status, headers, body, arrived = Date.now()) => {
     sent.requests += 1;
     sent.bytes += body.length;
+    log.push({ arrived, bytes: body.length });
     response.writeHead(status, { "content-length": body.length, ...headers }).end(body);
   };
   const answer = (request, response) => {
     const url = new URL(request.url, "http://localhost");
     const ranges = !url.pathname.startsWith("/no-ranges/");
     const archive = archives[ranges ? url.pathname : url.pathname.slice("/no-ranges".length)];
-    if (archive instanceof Uint8Array) return send(response, 200, {}, archive);
+    if (archive instanceof Uint8Array) return send(response, 200, {}, archive, request.arrived);
     if (archive) {
       const length = statSync(archive).size;
       const range = ranges && /^bytes=(\d+)-(\d+)$/.exec(request.headers.range ?? "");
       const [start, end] = range ? [Number(range[1]), Math.min(Number(range[2]) + 1, length)] : [0, length];
       const odd = misbehave({ path: url.pathname, range: range ? [start, end] : null });
       if (odd === "stall") return undefined;
-      if (odd !== undefined) return send(response, odd, {}, Buffer.from("refused"));
+      if (odd !== undefined) return send(response, odd, {}, Buffer.from("refused"), request.arrived);
       return send(response, range ? 206 : 200, {
         "content-type": "application/octet-stream",
         ...(range ? { "content-range": `bytes ${start}-${end - 1}/${length}` } : {}),
-      }, readRange(archive, start, end));
+      }, readRange(archive, start, end), request.arrived);
     }
     const file = join(site, normalize(url.pathname === "/" ? "/index.html" : url.pathname));
     if (!file.startsWith(site) || !existsSync(file)) return response.writeHead(404).end();
@@ -60,6 +62,7 @@ export async function serveSite(site, archives, { delayMs = 0 } = {}) {
     sent.inFlight += 1;
     sent.mostInFlight = Math.max(sent.mostInFlight, sent.inFlight);
     response.on("close", () => { sent.inFlight -= 1; });
+    request.arrived = Date.now();
     if (delayMs === 0) return answer(request, response);
     setTimeout(() => answer(request, response), delayMs);
   });
@@ -67,7 +70,13 @@ export async function serveSite(site, archives, { delayMs = 0 } = {}) {
   return {
     origin: `http://127.0.0.1:${server.address().port}`,
     sent,
-    reset: () => Object.assign(sent, { requests: 0, bytes: 0, mostInFlight: sent.inFlight }),
+    reset: () => {
+      Object.assign(sent, { requests: 0, bytes: 0, mostInFlight: sent.inFlight });
+      log = [];
+    },
+    // The archive requests that arrived before `time`, and their bytes.
+    sentBefore: (time) => log.filter(({ arrived }) => arrived < time)
+      .reduce((sum, { bytes }) => ({ requests: sum.requests + 1, bytes: sum.bytes + bytes }), { requests: 0, bytes: 0 }),
     misbehave: (how) => { misbehave = how ?? (() => undefined); },
     close: () => { server.closeAllConnections(); server.close(); },
   };
