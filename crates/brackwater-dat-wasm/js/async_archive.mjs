@@ -39,8 +39,7 @@ export class AsyncArchive {
 
   static async open(runtime, input, { onDemand = false } = {}) {
     const { source, view, length = source.length } = await asyncSource(input);
-    const reads = new AsyncReads({ ...source, length, read: source.read?.bind(source), abort: source.abort?.bind(source) },
-                                 source.options, view);
+    const reads = new AsyncReads({ length, read: source.read?.bind(source) }, source.options, view);
     try {
       const archive = await reads.run(() => Archive.open(runtime, reads.view, { onDemand }), { walk: !onDemand });
       return new AsyncArchive(archive, reads, source.note ?? null);
@@ -59,12 +58,18 @@ export class AsyncArchive {
     this.note = note;
   }
 
-  // The runs of a call read the chain of `bytes` at `offset` that it will
-  // read: fetched whole where its blocks lie one after another.
+  // The runs of a call read the chain of `bytes` at `offset`: fetched whole
+  // where its blocks lie one after another, from the first block's link to
+  // the last byte the last block gives. Where blocks are far larger than
+  // what they carry (a header's block size no archive has), only the first
+  // block's part.
   #expect(offset, bytes) {
     const blockSize = this.header.blockSize;
-    if (blockSize <= 4) return;
-    this.#reads.expectChain(offset, Math.ceil(bytes / (blockSize - 4)) * blockSize);
+    if (blockSize <= 4 || bytes === 0) return;
+    const capacity = blockSize - 4;
+    const blocks = Math.ceil(bytes / capacity);
+    const span = (blocks - 1) * blockSize + 4 + (bytes - (blocks - 1) * capacity);
+    this.#reads.expectChain(offset, span <= 2 * (bytes + 4 * blocks) ? span : 4 + Math.min(bytes, capacity));
   }
   #run(attempt, options) { return this.#reads.run(attempt, options); }
 

@@ -38,6 +38,16 @@ class Call {
   }
 }
 
+// `request` in parts of at most `most` pages, which its calls all wait on.
+function split(request, most) {
+  if (request.end - request.first <= most) return [request];
+  const parts = [];
+  for (let first = request.first; first < request.end; first += most) {
+    parts.push({ ...request, first, end: Math.min(first + most, request.end), calls: new Set(request.calls) });
+  }
+  return parts;
+}
+
 export class AsyncReads {
   #source;
   #cache = new Map();  // page index to its bytes, least recently used first
@@ -54,18 +64,26 @@ export class AsyncReads {
   #lastEnd = -1;
   #run = FIRST_RUN;
   #closed = null;
+  #aborting = new AbortController();
   #viewRead;
 
-  // `source`: { length, read(offset, length): Promise<Uint8Array> } and,
-  // optionally, abort() to end its requests in flight. `view`, when given, is
-  // a synchronous source of the same bytes that misses nothing (bytes in
+  // `source`: { length, read(offset, length, { signal }): Promise<Uint8Array> },
+  // whose reads may heed the signal, aborted on close(). `view`, when given,
+  // is a synchronous source of the same bytes that misses nothing (bytes in
   // memory), read in place of the cache.
   constructor(source, { cacheBytes = 64 << 20, maxFetch = 4 << 20, concurrency = 6 } = {}, view = null) {
+    for (const [name, value] of Object.entries({ cacheBytes, maxFetch, concurrency })) {
+      if (typeof value !== "number" || !(value >= 0)) throw new TypeError(`${name} is a count, not ${value}`);
+    }
     this.#source = source;
     this.length = source.length;
     this.cacheBytes = Math.max(cacheBytes, PAGE);
-    this.maxFetch = Math.max(maxFetch, 2 * PAGE);
-    this.concurrency = Math.max(1, Math.floor(concurrency));
+    this.maxFetch = Math.min(Math.max(maxFetch, 2 * PAGE), 1 << 30);
+    this.concurrency = Math.max(1, Math.floor(Math.min(concurrency, 1024)));
+    // What a call's reads ahead may hold before it reads only what it
+    // misses: windows around a hostile archive's scattered blocks would
+    // otherwise hold the archive.
+    this.aheadBytes = Math.max(this.cacheBytes / 4, 1 << 20);
     const reads = this;
     // The synchronous source the module reads through.
     this.#viewRead = (offset, target) => reads.#read(offset, target);
@@ -114,7 +132,7 @@ export class AsyncReads {
     if (this.#closed) return;
     this.#closed = error;
     clearTimeout(this.#gathering);
-    this.#source.abort?.();
+    this.#aborting.abort();
     for (const call of this.#ready) this.#fail(call, error);
     for (const request of [...this.#queue, ...this.#inFlight]) {
       for (const call of request.calls) this.#fail(call, error);
@@ -205,7 +223,9 @@ export class AsyncReads {
   // otherwise.
   #missed(call, first, end) {
     const pages = Math.ceil(this.length / PAGE);
-    if (call.chain !== null) {
+    if (call.held.size * PAGE > this.aheadBytes) {
+      // Enough read ahead for one call: what it misses, and no more.
+    } else if (call.chain !== null) {
       call.window = call.window === 0 ? 4 * call.chain.bytes : 2 * call.window;
       const half = Math.ceil(Math.min(call.window, this.maxFetch) / 2 / PAGE);
       first = Math.max(0, first - half);
@@ -286,8 +306,9 @@ export class AsyncReads {
       }
       // Advice rides along with what is needed, never in requests of its
       // own: those would take connections from the reads calls wait on.
-      for (const each of made) {
-        if (!each.needed) continue;
+      // A range longer than maxFetch (a large file's chain) goes out in
+      // parts, side by side, each within the timeout.
+      for (const each of made.filter((request) => request.needed).flatMap((request) => split(request, maxPages))) {
         this.#claim(each);
         this.#queue.push(each);
       }
@@ -329,12 +350,14 @@ export class AsyncReads {
     let bytes = null, failure = null;
     if (length > 0) {
       try {
-        bytes = await this.#source.read(start, length);
+        bytes = await this.#source.read(start, length, { signal: this.#aborting.signal });
         if (!(bytes instanceof Uint8Array) || bytes.length !== length) {
-          throw new DatError(`read ${bytes?.length} bytes at ${start} where ${length} were asked for`,
+          const got = bytes instanceof Uint8Array ? `${bytes.length} bytes` : "no bytes";
+          throw new DatError(`the source read ${got} at ${start} where ${length} were asked for`,
                              `ShortRead { offset: ${start}, wanted: ${length}, got: ${bytes?.length} }`, "Io");
         }
       } catch (error) {
+        bytes = null;  // nothing of a failed read is kept
         failure = error instanceof DatError ? error : new DatError(String(error?.message ?? error),
                                                                  `Io(${JSON.stringify(String(error))})`, "Io");
       }

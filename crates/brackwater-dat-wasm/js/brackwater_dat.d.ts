@@ -111,9 +111,8 @@ export interface ChunkOptions {
 export interface AsyncSource {
   /** A promise until known (fetchSource's, until its first answer). */
   readonly length: number | Promise<number>;
-  read(offset: number, length: number): Promise<Uint8Array>;
-  /** Ends the reads in flight; called when the archive closes. */
-  abort?(): void;
+  /** `signal` aborts when the archive closes: a read may end then. */
+  read(offset: number, length: number, options?: { signal?: AbortSignal }): Promise<Uint8Array>;
   /** What a source has to say of how it reads (a server that sent the archive whole). */
   readonly note?: string | null;
 }

@@ -146,6 +146,7 @@ export function rangeBytes(url, range, got, length) {
     throw requestError(url, range, `a range response without the archive's length (Content-Range: ${got.contentRange})`);
   }
   const [start, last, total] = parts.slice(1).map(Number);
+  if (!Number.isSafeInteger(total)) throw requestError(url, range, `the server gives the archive's length as ${parts[3]}`);
   if (length !== undefined && total !== length) {
     throw requestError(url, range, `the archive's length changed from ${length} to ${total} bytes`);
   }
@@ -238,37 +239,51 @@ async function boundedBody(response, most) {
   return bytes;
 }
 
+// A count of milliseconds to wait, for a timer: Infinity is none.
+function checkTimeout(timeoutMs) {
+  if (timeoutMs === Infinity) return null;
+  if (typeof timeoutMs !== "number" || !(timeoutMs > 0)) throw new TypeError(`timeoutMs is a number of milliseconds, not ${timeoutMs}`);
+  return Math.min(timeoutMs, 0x7FFFFFFF);  // a longer one fires at once
+}
+
 // An archive on a web server, read with fetch() and Range, for
 // openArchiveAsync: in node and browsers, on a main thread or in a worker.
 // Its length is a promise until the first answer (the archive's first
-// `firstFetch` bytes, its header among them) gives it. A request that does
-// not answer within `timeoutMs` fails; abort() ends those in flight.
-// `cacheBytes`, `maxFetch` and `concurrency` are for the engine that reads it.
+// `firstFetch` bytes, its header among them) gives it; only that answer may
+// be the whole archive, from a server that ignores ranges. A request that
+// does not answer within `timeoutMs` fails, and one whose read's `signal`
+// aborts (its archive closed) ends. `cacheBytes`, `maxFetch` and
+// `concurrency` are for the engine that reads it.
 export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeoutMs = 30000, headers = {},
                                    firstFetch = 4096 } = {}) {
   const href = String(url);
-  const controllers = new Set();
+  const wait = checkTimeout(timeoutMs);
   let whole = null;
   let first = null;
   let version = null;  // the first answer's ETag or Last-Modified
-  const get = async (range, retry = true) => {
+  const get = async (range, signal, retry = true) => {
     const controller = new AbortController();
-    controllers.add(controller);
+    const end = () => controller.abort();
+    signal?.addEventListener("abort", end);
     let timedOut = false;
-    const timer = setTimeout(() => {
+    const timer = wait === null ? null : setTimeout(() => {
       timedOut = true;
       controller.abort();
-    }, timeoutMs);
+    }, wait);
+    let response = null;
     try {
-      const response = await fetch(href, {
-        headers: range ? { ...headers, Range: `bytes=${range[0]}-${range[1] - 1}` } : headers,
+      if (signal?.aborted) throw new Error("aborted");
+      response = await fetch(href, {
+        headers: { ...headers, Range: `bytes=${range[0]}-${range[1] - 1}` },
         signal: controller.signal,
         // A browser's HTTP cache lets one request to a URL through at a time
         // while it may cache the answer; the engine keeps its own cache.
         cache: "no-store",
       });
-      if (response.status !== 200 && response.status !== 206) {
-        throw requestError(href, range, `${response.status} ${response.statusText}`.trim());
+      const wholeAllowed = range[0] === 0 && first === null;
+      if (response.status !== 206 && !(response.status === 200 && wholeAllowed)) {
+        throw requestError(href, range, response.status === 200 ? "the server stopped serving ranges"
+                           : `${response.status} ${response.statusText}`.trim());
       }
       // A body is read only as far as it may go: the range asked for, or
       // the bound on a whole archive; a server sending more is refused
@@ -283,16 +298,19 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
                contentRange: response.headers.get("content-range"),
                version: response.headers.get("etag") ?? response.headers.get("last-modified") };
     } catch (error) {
+      response?.body?.cancel().catch(() => {});  // its connection is not left open
       if (error instanceof DatError) throw error;
       if (timedOut) throw requestError(href, range, `no answer within ${timeoutMs} ms`);
-      if (controller.signal.aborted) throw requestError(href, range, "the request was ended: the archive was closed");
+      if (controller.signal.aborted || signal?.aborted) {
+        throw requestError(href, range, "the request was ended: the archive was closed");
+      }
       // A connection the server closed as it was reused fails a request
       // that never reached it: a GET, asked once more.
-      if (retry) return get(range, false);
+      if (retry) return get(range, signal, false);
       throw requestError(href, range, `the request failed: ${error?.cause?.message ?? error?.message ?? error}`);
     } finally {
       clearTimeout(timer);
-      controllers.delete(controller);
+      signal?.removeEventListener("abort", end);
     }
   };
   const source = {
@@ -309,18 +327,15 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
       version = answer.version;
       return (source.length = first.total);
     }),
-    async read(offset, length) {
+    async read(offset, length, { signal } = {}) {
       if (whole) return whole.subarray(offset, offset + length);
       if (offset + length <= first.bytes.length) return first.bytes.subarray(offset, offset + length);
       const range = [offset, offset + length];
-      const answer = await get(range);
+      const answer = await get(range, signal);
       if (version !== null && answer.version !== null && answer.version !== version) {
         throw requestError(href, range, `the archive changed on the server (${answer.version}, was ${version})`);
       }
       return rangeBytes(href, range, answer, first.total).bytes;
-    },
-    abort() {
-      for (const controller of controllers) controller.abort();
     },
   };
   source.length.catch(() => {});  // the opening awaits it and sees the failure
