@@ -35,8 +35,8 @@ try {
     server.reset();
     await page.goto(`${server.origin}/?archive=/large.dat&sound=0x20000001`);
     await page.waitFor(ready);
-    results.beforeReady.push(server.sentBefore(Number(await page.evaluate(
-      `document.getElementById("status").dataset.since`))));
+    results.beforeReady.push(server.sentBefore(await page.evaluate(
+      `performance.timeOrigin + performance.getEntriesByName("status").find((mark) => mark.detail === "ready").startTime`)));
     await page.waitFor(complete);
     results.listing.push({ ...server.sent });
 
