@@ -263,8 +263,6 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
   let version = null;  // the first answer's ETag or Last-Modified
   const get = async (range, signal, retry = true) => {
     const controller = new AbortController();
-    const end = () => controller.abort();
-    signal?.addEventListener("abort", end);
     let timedOut = false;
     const timer = wait === null ? null : setTimeout(() => {
       timedOut = true;
@@ -275,7 +273,8 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
       if (signal?.aborted) throw new Error("aborted");
       response = await fetch(href, {
         headers: { ...headers, Range: `bytes=${range[0]}-${range[1] - 1}` },
-        signal: controller.signal,
+        // Ended by the timer, or by the archive's closing.
+        signal: signal ? AbortSignal.any([controller.signal, signal]) : controller.signal,
         // A browser's HTTP cache lets one request to a URL through at a time
         // while it may cache the answer; the engine keeps its own cache.
         cache: "no-store",
@@ -310,7 +309,6 @@ export function fetchSource(url, { cacheBytes, maxFetch, concurrency = 6, timeou
       throw requestError(href, range, `the request failed: ${error?.cause?.message ?? error?.message ?? error}`);
     } finally {
       clearTimeout(timer);
-      signal?.removeEventListener("abort", end);
     }
   };
   const source = {
