@@ -65,7 +65,7 @@ export class AsyncReads {
   #run = FIRST_RUN;
   #closed = null;
   #aborting = new AbortController();
-  #viewRead;
+  #inMemory;
 
   // `source`: { length, read(offset, length, { signal }): Promise<Uint8Array> },
   // whose reads may heed the signal, aborted on close(). `view`, when given,
@@ -86,10 +86,10 @@ export class AsyncReads {
     this.aheadBytes = Math.max(this.cacheBytes / 4, 1 << 20);
     const reads = this;
     // The synchronous source the module reads through.
-    this.#viewRead = (offset, target) => reads.#read(offset, target);
+    this.#inMemory = view !== null;
     this.view = view ?? {
       length: this.length,
-      read: this.#viewRead,
+      read: (offset, target) => reads.#read(offset, target),
       // A run of blocks read as one: all its pages are missed together.
       readv: (offset, targets) => {
         const end = Math.min(offset + targets.reduce((sum, target) => sum + target.length, 0), reads.length);
@@ -121,7 +121,7 @@ export class AsyncReads {
   // `bytes`; when its blocks lie one after another, this fetches them all.
   expectChain(offset, bytes) {
     const call = this.#current;
-    if (this.view.read !== this.#viewRead) return;  // bytes in memory miss nothing
+    if (this.#inMemory) return;  // bytes in memory miss nothing
     call.chain ??= { bytes };
     const end = Math.min(offset + bytes, this.length);
     if (offset < end) this.#want(call, Math.floor(offset / PAGE), Math.ceil(end / PAGE));
@@ -159,20 +159,17 @@ export class AsyncReads {
       call.missed = false;
       call.needs = [];
       this.#current = call;
-      let answer, failure, failed = false;
+      let settle;
       try {
-        answer = call.attempt();
+        const answer = call.attempt();
+        settle = () => call.resolve(answer);
       } catch (error) {
-        failed = true;
-        failure = error;
+        settle = () => call.reject(error);
       } finally {
         this.#current = null;
       }
       if (call.missed) continue;  // it waits on what it missed
-      call.settled = true;
-      call.held = null;
-      if (failed) call.reject(failure);
-      else call.resolve(answer);
+      this.#settle(call, settle);
     }
     this.#send();
   }
@@ -413,9 +410,13 @@ export class AsyncReads {
   }
 
   #fail(call, error) {
+    this.#settle(call, () => call.reject(error));
+  }
+
+  #settle(call, settle) {
     if (call.settled) return;
     call.settled = true;
     call.held = null;
-    call.reject(error);
+    settle();
   }
 }
