@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <brackwater_dat/dat_header.hpp>
+#include <brackwater_dat/http_source.hpp>
+#include <cstdio>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "output.hpp"
 #include "process.hpp"
@@ -32,7 +36,66 @@ bool is_stream(const std::string& path) {
   return type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket;
 }
 
+RemoteReading& remote_reading() {
+  static RemoteReading reading;
+  return reading;
+}
+
+// One URL's source, shared by each database opened over it.
+class SharedSource final : public Source {
+ public:
+  explicit SharedSource(std::shared_ptr<Source> source) : source_(std::move(source)) {}
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
+                                              std::span<std::uint8_t> buffer) const override {
+    return source_->read_at(offset, buffer);
+  }
+  std::expected<std::uint64_t, IoError> length() const override { return source_->length(); }
+  void will_need(std::uint64_t offset, std::uint64_t length) const override {
+    source_->will_need(offset, length);
+  }
+
+ private:
+  std::shared_ptr<Source> source_;
+};
+
+void show_exchange(const HttpExchange& exchange) {
+  static std::mutex shown;
+  const std::string range = exchange.length == 0
+                                ? std::string("whole")
+                                : "bytes=" + std::to_string(exchange.offset) + "-" +
+                                      std::to_string(exchange.offset + exchange.length - 1);
+  const std::string line =
+      "brackwater-dat: GET " + exchange.url + " " + range + ": " +
+      (exchange.status == 0 ? std::string("no answer") : std::to_string(exchange.status)) + ", " +
+      std::to_string(exchange.received) + " bytes, " +
+      std::to_string(exchange.elapsed.count() / 1000) + " ms\n";
+  const std::lock_guard lock(shown);
+  std::fputs(line.c_str(), stderr);
+}
+
+Result<std::shared_ptr<Source>> url_source(const std::string& url) {
+  static std::map<std::string, std::shared_ptr<Source>> opened;
+  if (const auto it = opened.find(url); it != opened.end()) return it->second;
+  const RemoteReading& reading = remote_reading();
+  HttpOptions options;
+  options.timeout = reading.timeout;
+  options.headers = reading.headers;
+  if (reading.verbose) options.on_exchange = show_exchange;
+  auto source = open_http_source(url, std::move(options));
+  if (!source) return std::unexpected(source.error());
+  return opened[url] = std::shared_ptr<Source>(std::move(*source));
+}
+
 }  // namespace
+
+void set_remote_reading(RemoteReading reading) { remote_reading() = std::move(reading); }
+
+Result<DatDatabase> open_database(const std::string& path, DirectoryLoading loading) {
+  if (!is_http_url(path)) return DatDatabase::open(path_of(path), loading);
+  auto source = url_source(path);
+  if (!source) return std::unexpected(source.error());
+  return DatDatabase::open_source(std::make_unique<SharedSource>(*source), loading);
+}
 
 std::string open_failure_text(const std::string& path, const DatError& error) {
   const std::string text = error_text(error);
@@ -62,7 +125,7 @@ std::optional<DatDatabase> open_archive(const std::string& path, const Opening& 
         "input) cannot be one; save it to a file first");
     return std::nullopt;
   }
-  if (is_stream(path)) {
+  if (!is_http_url(path) && is_stream(path)) {
     report_error(shown_path(path) +
                  " is a pipe or socket: an archive is read at offsets, so it needs a seekable "
                  "file");
@@ -70,7 +133,7 @@ std::optional<DatDatabase> open_archive(const std::string& path, const Opening& 
   }
   // The header alone first: a file that is not an archive is refused for
   // what its header says before its directory is read.
-  auto db = DatDatabase::open(path_of(path), DirectoryLoading::on_demand);
+  auto db = open_database(path, DirectoryLoading::on_demand);
   if (db && opening.refuse_foreign) {
     const std::vector<std::string> problems = check_header(db->header(), db->length());
     if (!problems.empty()) {
@@ -79,8 +142,14 @@ std::optional<DatDatabase> open_archive(const std::string& path, const Opening& 
       return std::nullopt;
     }
   }
-  if (db && opening.loading == DirectoryLoading::whole) {
-    db = DatDatabase::open(path_of(path), DirectoryLoading::whole);
+  // A URL is read on demand unless the run asks otherwise: a lookup then
+  // costs a few requests, not the whole directory's.
+  const DirectoryLoading loading =
+      is_http_url(path)
+          ? (remote_reading().whole ? DirectoryLoading::whole : DirectoryLoading::on_demand)
+          : opening.loading;
+  if (db && loading == DirectoryLoading::whole) {
+    db = open_database(path, DirectoryLoading::whole);
   }
   if (!db) {
     report_error(open_failure_text(path, db.error()));

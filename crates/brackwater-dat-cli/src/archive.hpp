@@ -1,6 +1,7 @@
 #pragma once
 
 #include <brackwater_dat/dat_database.hpp>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,20 @@ struct Opening {
   // --any-header).
   bool refuse_foreign = true;
 };
+
+// How archives named by http:// or https:// URLs are read, for the whole run.
+struct RemoteReading {
+  bool whole = false;                // the directory read whole when opened, as for a file
+  std::vector<std::string> headers;  // "Name: value", sent with every request
+  std::chrono::milliseconds timeout{30'000};
+  bool verbose = false;  // each request's range, status and time on standard error
+};
+void set_remote_reading(RemoteReading reading);
+
+// The database at `path`, a file or a URL, opened as `loading` says. A URL
+// has one source for the run, however many times it is opened, so that its
+// bytes are fetched once.
+Result<DatDatabase> open_database(const std::string& path, DirectoryLoading loading);
 
 // The archive at `path`, or none after reporting why it cannot be opened, or
 // why it is not an archive.

@@ -3,8 +3,10 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <brackwater_dat/version.hpp>
+#include <cstdlib>
 #include <exception>
 
+#include "archive.hpp"
 #include "cat_command.hpp"
 #include "create_command.hpp"
 #include "diff_command.hpp"
@@ -65,8 +67,57 @@ class HelpFormatter : public CLI::Formatter {
   }
 };
 
-void add_archive(CLI::App& command, std::string& archive) {
-  command.add_option("ARCHIVE", archive, "the DAT archive")->required();
+const CLI::Validator kHeaderText(
+    [](const std::string& text) {
+      const auto colon = text.find(':');
+      return colon != std::string::npos && colon > 0 && text.find_first_of(" \t\r\n") > colon
+                 ? std::string()
+                 : "'" + text + "' is not a header: use 'Name: value'";
+    },
+    "");
+
+const CLI::Validator kSecondsText(
+    [](const std::string& text) {
+      char* end = nullptr;
+      const double seconds = std::strtod(text.c_str(), &end);
+      return !text.empty() && *end == '\0' && seconds >= 0.001 && seconds <= 86400
+                 ? std::string()
+                 : "'" + text + "' is not a timeout: use seconds, as 30 or 2.5";
+    },
+    "");
+
+// How an archive named by URL is read: every command that reads one takes these.
+void add_remote(CLI::App& command, RemoteReading& remote) {
+  command.add_flag("--whole", remote.whole,
+                   "read a URL's directory whole when it is opened (a URL is read on demand)");
+  command
+      .add_option_function<std::vector<std::string>>(
+          "--http-header",
+          [&remote](const std::vector<std::string>& texts) {
+            remote.headers.insert(remote.headers.end(), texts.begin(), texts.end());
+          },
+          "send this header with every request for a URL, as 'Name: value'")
+      ->check(kHeaderText)
+      ->option_text("'NAME: VALUE'")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  command
+      .add_option_function<std::string>(
+          "--http-timeout",
+          [&remote](const std::string& text) {
+            remote.timeout = std::chrono::milliseconds(
+                static_cast<std::int64_t>(std::strtod(text.c_str(), nullptr) * 1000));
+          },
+          "give up a request for a URL after S seconds without a byte (default: 30)")
+      ->check(kSecondsText)
+      ->option_text("S");
+  command.add_flag("--verbose", remote.verbose,
+                   "show each request for a URL, its range, status and time, on standard error");
+}
+
+void add_archive(CLI::App& command, std::string& archive, RemoteReading& remote) {
+  command.add_option("ARCHIVE", archive, "the DAT archive: a file, or an http:// or https:// URL")
+      ->required();
+  add_remote(command, remote);
 }
 
 void add_json(CLI::App& command, bool& json) {
@@ -215,17 +266,18 @@ ExitStatus run_command_line(int argc, char** argv) {
   // The same syntax everywhere: on Windows, CLI11 would take /x for an option.
   app.allow_windows_style_options(false);
   bool debug = false;
+  RemoteReading remote;
   app.add_flag("--debug", debug, "show errors in the library's debug text, for bug reports");
 
   InfoOptions info;
   auto* info_command = app.add_subcommand(
       "info", "the archive's header, number of files, compressed files, stored bytes and types");
-  add_archive(*info_command, info.archive);
+  add_archive(*info_command, info.archive, remote);
   add_json(*info_command, info.json);
 
   LsOptions ls;
   auto* ls_command = app.add_subcommand("ls", "every file sorted by id, one line each");
-  add_archive(*ls_command, ls.archive);
+  add_archive(*ls_command, ls.archive, remote);
   add_type(*ls_command, ls.type);
   ls_command->add_flag("--long", ls.long_format,
                        "a header line, times as ISO 8601 and compressed files' decompressed sizes");
@@ -234,7 +286,7 @@ ExitStatus run_command_line(int argc, char** argv) {
 
   CatOptions cat;
   auto* cat_command = app.add_subcommand("cat", "a file's contents to standard output");
-  add_archive(*cat_command, cat.archive);
+  add_archive(*cat_command, cat.archive, remote);
   add_id(*cat_command, "ID", cat.id, "the file's id, as 0x0A000262 or decimal");
   cat_command->add_flag("--raw", cat.raw, "the stored bytes, not decompressed");
   cat_command->add_flag("--force", cat.force, "write even to a terminal");
@@ -245,7 +297,7 @@ ExitStatus run_command_line(int argc, char** argv) {
   ExtractOptions extract;
   auto* extract_command = app.add_subcommand(
       "extract", "every file (or one type's, or those named) to DIR/TT/XXXXXXXX.bin");
-  add_archive(*extract_command, extract.archive);
+  add_archive(*extract_command, extract.archive, remote);
   extract_command->add_option("DIR", extract.folder, "the folder to extract into")->required();
   add_ids(*extract_command, "ID", extract.ids, "only these files, as 0x0A000262 or 0A000262");
   add_type(*extract_command, extract.type);
@@ -260,7 +312,7 @@ ExitStatus run_command_line(int argc, char** argv) {
 
   SoundOptions sound;
   auto* sound_command = app.add_subcommand("sound", "a decoded sound table");
-  add_archive(*sound_command, sound.archive);
+  add_archive(*sound_command, sound.archive, remote);
   add_id(*sound_command, "TABLE_ID", sound.table, "the sound table's id, as 0x20000001");
   add_ids(*sound_command, "KIND", sound.kinds, "only these sound kinds");
   add_json(*sound_command, sound.json);
@@ -269,7 +321,7 @@ ExitStatus run_command_line(int argc, char** argv) {
 
   ResolveOptions resolve;
   auto* resolve_command = app.add_subcommand("resolve", "the wave each sound kind plays");
-  add_archive(*resolve_command, resolve.archive);
+  add_archive(*resolve_command, resolve.archive, remote);
   add_id(*resolve_command, "TABLE_ID", resolve.table, "the sound table's id, as 0x20000001");
   add_ids(*resolve_command, "KIND", resolve.kinds, "the sound kinds, as 0x58 or decimal");
   resolve_command->get_option("KIND")->required();
@@ -280,15 +332,16 @@ ExitStatus run_command_line(int argc, char** argv) {
   VerifyOptions verify;
   auto* verify_command = app.add_subcommand(
       "verify", "read every file and report unreadable, short, shared or early-ending ones");
-  add_archive(*verify_command, verify.archive);
+  add_archive(*verify_command, verify.archive, remote);
   add_json(*verify_command, verify.json);
   add_progress(*verify_command, verify.progress);
 
   DiffOptions diff;
   auto* diff_command = app.add_subcommand(
       "diff", "files added, removed and changed, in their entries or their contents");
-  diff_command->add_option("OLD", diff.old_archive, "the older archive")->required();
-  diff_command->add_option("NEW", diff.new_archive, "the newer archive")->required();
+  diff_command->add_option("OLD", diff.old_archive, "the older archive: a file or URL")->required();
+  diff_command->add_option("NEW", diff.new_archive, "the newer archive: a file or URL")->required();
+  add_remote(*diff_command, remote);
   diff_command->add_flag("--entries", diff.entries_only,
                          "compare the directories' entries alone, not the files' contents");
   // Contents are compared by default; the flag that asked for it stays for scripts.
@@ -318,7 +371,9 @@ ExitStatus run_command_line(int argc, char** argv) {
   auto* repack_command = app.add_subcommand(
       "repack",
       "every file of an archive into a new one, laid out afresh, with files put or removed");
-  repack_command->add_option("IN", repack.input, "the archive to repack")->required();
+  repack_command->add_option("IN", repack.input, "the archive to repack: a file or URL")
+      ->required();
+  add_remote(*repack_command, remote);
   repack_command->add_option("OUT", repack.archive, "the archive to write")->required();
   repack_command
       ->add_option_function<std::vector<std::string>>(
@@ -372,6 +427,7 @@ ExitStatus run_command_line(int argc, char** argv) {
   }
 
   set_debug_errors(debug);
+  set_remote_reading(std::move(remote));
   if (info_command->parsed()) return run_info(info);
   if (ls_command->parsed()) return run_ls(ls);
   if (cat_command->parsed()) return run_cat(cat);

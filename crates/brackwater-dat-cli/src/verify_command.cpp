@@ -83,7 +83,7 @@ ExitStatus run_verify(const VerifyOptions& options) {
   Findings findings;
   // The header alone first: an archive cut short or a directory that cannot
   // be read is what verify is there to report, not a failure to run.
-  const auto db = DatDatabase::open(path_of(options.archive), DirectoryLoading::on_demand);
+  const auto db = open_database(options.archive, DirectoryLoading::on_demand);
   if (!db) {
     if (error_code(db.error()) == ErrorCode::path_error) {
       report_error(open_failure_text(options.archive, db.error()));

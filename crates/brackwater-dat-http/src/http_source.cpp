@@ -1,0 +1,557 @@
+#include "brackwater_dat/http_source.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <condition_variable>
+#include <cstring>
+#include <list>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "http_transport.hpp"
+#include "http_url.hpp"
+
+namespace brackwater_dat {
+namespace http {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The cache's unit: reads are fetched in whole pages.
+constexpr std::uint64_t kPage = 4096;
+// The first request: the header, and the length from its Content-Range.
+constexpr std::uint64_t kFirstFetch = 4096;
+// Misses and advice this close together go out as one request: a round
+// trip costs more than the bytes between them.
+constexpr std::uint64_t kMergeGap = 32 * 1024;
+// The longest request; longer reads go out in parts.
+constexpr std::uint64_t kMaxFetch = 4 * 1024 * 1024;
+// A run of reads, each starting where the one before ended, fetches twice as
+// far each time, from this on.
+constexpr std::uint64_t kFirstStreamFetch = 64 * 1024;
+// The most advice adds to a request: a lookup's advice is the siblings of
+// each node on its way, and a few of them are worth their bytes.
+constexpr std::uint64_t kAdviceReach = 64 * 1024;
+// Advice kept for later requests; advice past this is not taken.
+constexpr std::size_t kMostAdvice = 4096;
+// Redirects followed for one request.
+constexpr int kMostRedirects = 5;
+
+std::string range_text(ByteRange range) {
+  return "bytes " + std::to_string(range.offset) + "-" +
+         std::to_string(range.end() - (range.length > 0));
+}
+
+IoError failure(IoErrorKind kind, const std::string& url, std::optional<ByteRange> range,
+                const std::string& what) {
+  return IoError::simple(kind, url + (range ? " (" + range_text(*range) + ")" : "") + ": " + what);
+}
+
+std::optional<std::uint64_t> parse_number(std::string_view text) {
+  std::uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+// "bytes A-B/T" as the range [A, B] and the total T (none for "*"), or for an
+// unsatisfiable range "bytes */T" the total alone.
+struct ContentRange {
+  std::optional<ByteRange> range;
+  std::optional<std::uint64_t> total;
+};
+
+std::optional<ContentRange> parse_content_range(std::string_view text) {
+  if (!text.starts_with("bytes ")) return std::nullopt;
+  text.remove_prefix(6);
+  const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  ContentRange parsed;
+  if (const std::string_view total = text.substr(slash + 1); total != "*") {
+    parsed.total = parse_number(total);
+    if (!parsed.total) return std::nullopt;
+  }
+  const std::string_view span = text.substr(0, slash);
+  if (span == "*") return parsed.total ? std::optional(parsed) : std::nullopt;
+  const std::size_t dash = span.find('-');
+  if (dash == std::string_view::npos) return std::nullopt;
+  const auto first = parse_number(span.substr(0, dash));
+  const auto last = parse_number(span.substr(dash + 1));
+  if (!first || !last || *last < *first || *last == UINT64_MAX) return std::nullopt;
+  parsed.range = ByteRange{*first, *last - *first + 1};
+  return parsed;
+}
+
+std::string status_text(int status) {
+  switch (status) {
+    case 401:
+      return "the server asks for credentials (HTTP 401)";
+    case 403:
+      return "the server refuses access (HTTP 403)";
+    case 404:
+      return "not found on the server (HTTP 404)";
+    default:
+      return "the server answered HTTP " + std::to_string(status);
+  }
+}
+
+IoErrorKind status_kind(int status) {
+  if (status == 404 || status == 410) return IoErrorKind::NotFound;
+  if (status == 401 || status == 403) return IoErrorKind::PermissionDenied;
+  return IoErrorKind::Other;
+}
+
+bool retryable_status(int status) {
+  return status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+// A server that ignores ranges sent the archive whole: it is held as sent.
+class WholeSource final : public Source {
+ public:
+  explicit WholeSource(Bytes bytes) : bytes_(std::move(bytes)) {}
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
+                                              std::span<std::uint8_t> buffer) const override {
+    if (offset >= bytes_.size()) return 0;
+    const std::size_t n = std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset);
+    std::memcpy(buffer.data(), bytes_.data() + offset, n);
+    return n;
+  }
+  std::expected<std::uint64_t, IoError> length() const override { return bytes_.size(); }
+
+ private:
+  Bytes bytes_;
+};
+
+// The archive behind a URL: a bounded cache of pages over range requests.
+//
+// A read that finds its first page cached copies what follows of it that is
+// cached; else it waits for the request that brings that page, joining one
+// in flight or queued, or queueing its own. Requests queued while all
+// `concurrency` are in flight take in the misses near them, so the reads of
+// many threads at once go out as few requests. A request sent also takes
+// the advice near it and, where it continues the one before, reads on twice
+// as far. Each read returns after at most one request, with the bytes from
+// it or the cache, so a cache smaller than a read never stalls it.
+class HttpSource final : public Source {
+ public:
+  HttpSource(std::unique_ptr<HttpTransport> transport, HttpOptions options, std::string url)
+      : transport_(std::move(transport)), options_(std::move(options)), url_(std::move(url)) {}
+
+  // Sends the first request; the length comes from its answer.
+  Result<std::unique_ptr<Source>> open(std::unique_ptr<HttpSource> self);
+
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset,
+                                              std::span<std::uint8_t> buffer) const override;
+  std::expected<std::uint64_t, IoError> length() const override { return length_; }
+  void will_need(std::uint64_t offset, std::uint64_t length) const override;
+
+ private:
+  struct Fetch {
+    ByteRange range;  // page-aligned, within the archive
+    bool sent = false;
+    bool done = false;
+    Bytes body;  // exactly range.length bytes once done without error
+    std::optional<IoError> error;
+  };
+  struct Page {
+    Bytes bytes;
+    std::list<std::uint64_t>::iterator used;  // its place in the recency list
+  };
+
+  // The answer to one request, checked, after redirects and retries.
+  std::expected<Bytes, IoError> fetch(ByteRange range) const;
+  std::expected<HttpResponse, IoError> exchange(std::string& url, std::optional<ByteRange> range,
+                                                std::uint64_t limit) const;
+  std::expected<void, IoError> check_validators(const HttpResponse& response,
+                                                ByteRange range) const;
+
+  // Under mutex_:
+  bool cached(std::uint64_t page) const { return pages_.contains(page); }
+  // The request, other than `besides`, that brings `page`.
+  std::shared_ptr<Fetch> in_flight(std::uint64_t page, const Fetch* besides = nullptr) const;
+  std::uint64_t missing_end(std::uint64_t page, std::uint64_t last) const;
+  void widen(Fetch& fetch) const;
+  void store(const Fetch& fetch) const;
+  std::size_t copy_cached(std::uint64_t offset, std::span<std::uint8_t> out) const;
+
+  std::unique_ptr<HttpTransport> transport_;
+  HttpOptions options_;
+  mutable std::string url_;  // after the first request's redirects
+  std::uint64_t length_ = 0;
+  std::string etag_, last_modified_;  // the first answer's
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  mutable std::unordered_map<std::uint64_t, Page> pages_;
+  mutable std::list<std::uint64_t> recency_;  // most recent first
+  mutable std::uint64_t cached_bytes_ = 0;
+  mutable std::vector<std::shared_ptr<Fetch>> fetches_;
+  mutable unsigned sending_ = 0;
+  mutable std::map<std::uint64_t, std::uint64_t> advice_;  // offset to length
+  // The last requests sent: where each ended and how long it was.
+  mutable std::array<ByteRange, 8> recent_{};
+  mutable std::size_t next_recent_ = 0;
+};
+
+std::expected<HttpResponse, IoError> HttpSource::exchange(std::string& url,
+                                                          std::optional<ByteRange> range,
+                                                          std::uint64_t limit) const {
+  const std::optional<std::string> origin = url_origin(url);
+  for (unsigned attempt = 0, redirects = 0;;) {
+    const auto started = Clock::now();
+    auto answer = transport_->get(url, range, limit);
+    if (options_.on_exchange) {
+      options_.on_exchange(HttpExchange{
+          .url = url,
+          .offset = range ? range->offset : 0,
+          .length = range ? range->length : 0,
+          .status = answer ? answer->status : 0,
+          .received = answer ? answer->body.size() : 0,
+          .elapsed =
+              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
+    }
+    const bool retry = answer ? retryable_status(answer->status) : answer.error().retryable;
+    if (retry && attempt < options_.retries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250 << attempt++));
+      continue;
+    }
+    if (!answer)
+      return std::unexpected(
+          failure(answer.error().error.kind(), url, range, answer.error().error.message()));
+    const int status = answer->status;
+    if (status >= 300 && status < 400 && status != 304 && !answer->location.empty()) {
+      const std::string next = resolve_location(url, answer->location);
+      if (url_origin(next) != origin) {
+        return std::unexpected(failure(IoErrorKind::PermissionDenied, url, range,
+                                       "redirected to another host (" + next +
+                                           "); a redirect is followed only within the URL's"));
+      }
+      if (++redirects > kMostRedirects) {
+        return std::unexpected(
+            failure(IoErrorKind::Other, url, range, "more than 5 redirects in a row"));
+      }
+      url = next;
+      continue;
+    }
+    return std::move(*answer);
+  }
+}
+
+std::expected<void, IoError> HttpSource::check_validators(const HttpResponse& response,
+                                                          ByteRange range) const {
+  const auto changed = [&](const std::string& first, const std::string& now) {
+    return !first.empty() && !now.empty() && first != now;
+  };
+  if (changed(etag_, response.etag) || changed(last_modified_, response.last_modified)) {
+    return std::unexpected(
+        failure(IoErrorKind::InvalidData, url_, range,
+                "the archive changed on the server while it was read (its " +
+                    std::string(changed(etag_, response.etag) ? "ETag" : "Last-Modified") +
+                    " is no longer the first answer's)"));
+  }
+  return {};
+}
+
+std::expected<Bytes, IoError> HttpSource::fetch(ByteRange range) const {
+  std::string url = url_;
+  auto answer = exchange(url, range, range.length + 1);
+  if (!answer) return std::unexpected(answer.error());
+  const auto wrong = [&](IoErrorKind kind, const std::string& what) {
+    return std::unexpected(failure(kind, url, range, what));
+  };
+  if (answer->status == 200) {
+    return wrong(IoErrorKind::InvalidData,
+                 "the server sent the whole archive (HTTP 200) rather than the range asked for");
+  }
+  if (answer->status != 206) {
+    return wrong(status_kind(answer->status), status_text(answer->status));
+  }
+  const auto given = parse_content_range(answer->content_range);
+  if (!given || !given->range || given->range->offset != range.offset ||
+      given->range->length != range.length || (given->total && *given->total != length_)) {
+    return wrong(
+        IoErrorKind::InvalidData,
+        "the server sent " +
+            (answer->content_range.empty() ? std::string("no Content-Range")
+                                           : "Content-Range '" + answer->content_range + "'") +
+            ", not the bytes asked for of " + std::to_string(length_));
+  }
+  if (answer->overflow || answer->body.size() != range.length) {
+    return wrong(answer->overflow ? IoErrorKind::InvalidData : IoErrorKind::UnexpectedEof,
+                 "the body held " + std::string(answer->overflow ? "more than" : "only") + " " +
+                     std::to_string(answer->body.size()) + " of the " +
+                     std::to_string(range.length) + " bytes of its Content-Range");
+  }
+  if (auto same = check_validators(*answer, range); !same) return std::unexpected(same.error());
+  return std::move(answer->body);
+}
+
+Result<std::unique_ptr<Source>> HttpSource::open(std::unique_ptr<HttpSource> self) {
+  const auto cannot = [&](IoError error) {
+    return std::unexpected(DatError{DatError::PathError{url_, std::move(error)}});
+  };
+  const ByteRange first{0, kFirstFetch};
+  auto answer = exchange(url_, first, options_.whole_limit + 1);
+  if (!answer) return cannot(answer.error());
+  etag_ = answer->etag;
+  last_modified_ = answer->last_modified;
+  if (answer->status == 200) {
+    if (answer->overflow) {
+      return cannot(failure(IoErrorKind::OutOfMemory, url_, std::nullopt,
+                            "the server ignores range requests, and the archive is more than "
+                            "the " +
+                                std::to_string(options_.whole_limit >> 20) +
+                                " MiB read whole from such a server"));
+    }
+    return std::make_unique<WholeSource>(std::move(answer->body));
+  }
+  const auto given = parse_content_range(answer->content_range);
+  if (answer->status == 416 && given && given->total == 0 && !given->range) {
+    return std::unique_ptr<Source>(std::move(self));  // an empty archive
+  }
+  if (answer->status != 206) {
+    return cannot(failure(status_kind(answer->status), url_, first, status_text(answer->status)));
+  }
+  if (!given || !given->range || !given->total || given->range->offset != 0 ||
+      given->range->length != std::min(kFirstFetch, *given->total) ||
+      answer->body.size() != given->range->length) {
+    return cannot(failure(IoErrorKind::InvalidData, url_, first,
+                          "the answer is not the bytes asked for (Content-Range '" +
+                              answer->content_range + "', " + std::to_string(answer->body.size()) +
+                              " bytes of body)"));
+  }
+  length_ = *given->total;
+  Fetch fetch;
+  fetch.range = *given->range;
+  fetch.body = std::move(answer->body);
+  fetch.range.length = std::min(fetch.range.length, length_);
+  {
+    const std::lock_guard lock(mutex_);
+    store(fetch);
+  }
+  return std::unique_ptr<Source>(std::move(self));
+}
+
+std::shared_ptr<HttpSource::Fetch> HttpSource::in_flight(std::uint64_t page,
+                                                         const Fetch* besides) const {
+  for (const auto& fetch : fetches_) {
+    if (fetch.get() != besides && page * kPage >= fetch->range.offset &&
+        page * kPage < fetch->range.end())
+      return fetch;
+  }
+  return nullptr;
+}
+
+// The end of the run of pages from `page` to `last` that are neither cached
+// nor being fetched.
+std::uint64_t HttpSource::missing_end(std::uint64_t page, std::uint64_t last) const {
+  std::uint64_t end = page + 1;
+  while (end <= last && !cached(end) && !in_flight(end)) ++end;
+  return end;
+}
+
+// Widens a request about to be sent: on from a request it continues, and
+// over the advice near it; never over pages held or fetched already at its
+// ends, never past kMaxFetch or the archive.
+void HttpSource::widen(Fetch& fetch) const {
+  ByteRange& range = fetch.range;
+  const std::uint64_t needed = range.offset / kPage;
+  const auto elsewhere = [&](std::uint64_t page) { return in_flight(page, &fetch) != nullptr; };
+  const std::uint64_t most = std::min(kMaxFetch, options_.cache_bytes / 4 + kPage);
+  for (const ByteRange& before : recent_) {
+    if (before.length > 0 && range.offset + kPage >= before.end() &&
+        range.offset <= before.end() + kMergeGap) {
+      // From where the one before ended: a page skipped now is a round
+      // trip of its own later.
+      const std::uint64_t from = std::min(range.offset, before.end());
+      const std::uint64_t further = std::max(kFirstStreamFetch, 2 * before.length);
+      range = {from, std::max(range.end() - from, std::min(further, most))};
+      break;
+    }
+  }
+  // Advice that lies within kMergeGap of the request joins it, up to
+  // kAdviceReach more; taken advice is forgotten, so that it is asked for once.
+  const std::uint64_t reach = std::min(most, range.length + kAdviceReach);
+  for (bool grew = true; grew;) {
+    grew = false;
+    const std::uint64_t from = range.offset - std::min(range.offset, kMergeGap + kMaxFetch);
+    for (auto it = advice_.lower_bound(from);
+         it != advice_.end() && it->first <= range.end() + kMergeGap;) {
+      const ByteRange advised{it->first, it->second};
+      const std::uint64_t begin = std::min(range.offset, advised.offset);
+      const std::uint64_t end = std::max(range.end(), advised.end());
+      if (range.offset <= advised.end() + kMergeGap && end - begin <= reach) {
+        range = {begin, end - begin};
+        it = advice_.erase(it);
+        grew = true;
+      } else {
+        ++it;
+      }
+    }
+  }
+  // Page-aligned, within the archive, around the page first missed: never
+  // over another request, nor over what is held at its ends.
+  std::uint64_t first = range.offset / kPage;
+  std::uint64_t last = (std::min(range.end(), length_) + kPage - 1) / kPage;  // past the end
+  for (std::uint64_t page = needed; page > first; --page) {
+    if (elsewhere(page - 1)) first = page;
+  }
+  for (std::uint64_t page = needed + 1; page < last; ++page) {
+    if (elsewhere(page)) last = page;
+  }
+  while (first < needed && cached(first)) ++first;
+  while (last > needed + 1 && cached(last - 1)) --last;
+  range.offset = first * kPage;
+  range.length = std::min(last * kPage, length_) - range.offset;
+}
+
+void HttpSource::store(const Fetch& fetch) const {
+  for (std::uint64_t at = 0; at < fetch.range.length; at += kPage) {
+    const std::uint64_t page = (fetch.range.offset + at) / kPage;
+    const std::size_t size = std::min(kPage, fetch.range.length - at);
+    if (auto held = pages_.find(page); held != pages_.end()) {
+      recency_.splice(recency_.begin(), recency_, held->second.used);
+      continue;
+    }
+    recency_.push_front(page);
+    pages_.emplace(page, Page{Bytes(fetch.body.begin() + static_cast<std::ptrdiff_t>(at),
+                                    fetch.body.begin() + static_cast<std::ptrdiff_t>(at + size)),
+                              recency_.begin()});
+    cached_bytes_ += size;
+  }
+  while (cached_bytes_ > options_.cache_bytes && !recency_.empty()) {
+    const auto oldest = pages_.find(recency_.back());
+    cached_bytes_ -= oldest->second.bytes.size();
+    pages_.erase(oldest);
+    recency_.pop_back();
+  }
+}
+
+// Copies the cached bytes from `offset` on, up to the first page not held.
+std::size_t HttpSource::copy_cached(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  std::size_t copied = 0;
+  while (copied < out.size()) {
+    const std::uint64_t at = offset + copied;
+    const auto held = pages_.find(at / kPage);
+    if (held == pages_.end()) break;
+    const Bytes& bytes = held->second.bytes;
+    const std::size_t within = at % kPage;
+    if (within >= bytes.size()) break;
+    const std::size_t n = std::min(out.size() - copied, bytes.size() - within);
+    std::memcpy(out.data() + copied, bytes.data() + within, n);
+    recency_.splice(recency_.begin(), recency_, held->second.used);
+    copied += n;
+  }
+  return copied;
+}
+
+std::expected<std::size_t, IoError> HttpSource::read_at(std::uint64_t offset,
+                                                        std::span<std::uint8_t> buffer) const {
+  if (offset >= length_ || buffer.empty()) return 0;
+  const auto wanted = buffer.first(std::min<std::uint64_t>(buffer.size(), length_ - offset));
+  const std::uint64_t page = offset / kPage;
+  const std::uint64_t last = (offset + wanted.size() - 1) / kPage;
+  std::unique_lock lock(mutex_);
+  if (const std::size_t copied = copy_cached(offset, wanted); copied > 0) return copied;
+
+  std::shared_ptr<Fetch> fetch = in_flight(page);
+  if (!fetch) {
+    const std::uint64_t end = missing_end(page, last);
+    const ByteRange missed{page * kPage, std::min(end * kPage, length_) - page * kPage};
+    // A request still queued takes this miss when it lies near.
+    for (const auto& queued : fetches_) {
+      const ByteRange r = queued->range;
+      const std::uint64_t begin = std::min(r.offset, missed.offset);
+      const std::uint64_t stop = std::max(r.end(), missed.end());
+      if (!queued->sent && missed.offset <= r.end() + kMergeGap &&
+          r.offset <= missed.end() + kMergeGap && stop - begin <= kMaxFetch) {
+        bool clear = true;  // no other request within the union
+        for (std::uint64_t p = begin / kPage; p * kPage < stop && clear; ++p) {
+          const auto other = in_flight(p);
+          clear = !other || other == queued;
+        }
+        if (clear) {
+          queued->range = {begin, stop - begin};
+          fetch = queued;
+          break;
+        }
+      }
+    }
+    if (!fetch) {
+      fetch = std::make_shared<Fetch>();
+      fetch->range = missed;
+      fetches_.push_back(fetch);
+      changed_.wait(lock, [&] { return sending_ < options_.concurrency; });
+      widen(*fetch);
+      fetch->sent = true;
+      ++sending_;
+      recent_[next_recent_++ % recent_.size()] = fetch->range;
+      lock.unlock();
+      auto body = this->fetch(fetch->range);
+      lock.lock();
+      --sending_;
+      if (body) {
+        fetch->body = std::move(*body);
+        store(*fetch);
+      } else {
+        fetch->error = body.error();
+      }
+      fetch->done = true;
+      std::erase(fetches_, fetch);
+      changed_.notify_all();
+    }
+  }
+  changed_.wait(lock, [&] { return fetch->done; });
+  if (fetch->error) return std::unexpected(*fetch->error);
+  // The request may not reach `offset` when a queued request took this miss
+  // but was trimmed: the caller reads on.
+  if (offset < fetch->range.offset || offset >= fetch->range.end()) {
+    if (const std::size_t copied = copy_cached(offset, wanted); copied > 0) return copied;
+    lock.unlock();
+    return read_at(offset, buffer);
+  }
+  const std::size_t n = std::min<std::uint64_t>(wanted.size(), fetch->range.end() - offset);
+  std::memcpy(wanted.data(), fetch->body.data() + (offset - fetch->range.offset), n);
+  return n;
+}
+
+void HttpSource::will_need(std::uint64_t offset, std::uint64_t length) const {
+  if (offset >= length_ || length == 0) return;
+  const std::lock_guard lock(mutex_);
+  if (advice_.size() < kMostAdvice) {
+    auto& advised = advice_[offset];
+    advised = std::max(advised, std::min({length, length_ - offset, kMaxFetch}));
+  }
+}
+
+}  // namespace
+}  // namespace http
+
+bool is_http_url(std::string_view text) noexcept {
+  try {
+    return http::url_origin(text).has_value();
+  } catch (...) {
+    return false;
+  }
+}
+
+Result<std::unique_ptr<Source>> open_http_source(std::string_view url, HttpOptions options) {
+  const std::string address(url);
+  if (!is_http_url(address)) {
+    return std::unexpected(DatError{DatError::PathError{
+        address, IoError::simple(IoErrorKind::InvalidData, "not an http:// or https:// URL")}});
+  }
+  if (options.concurrency == 0) options.concurrency = 1;
+  auto transport = http::make_http_transport(options);
+  if (!transport) {
+    return std::unexpected(DatError{DatError::PathError{address, std::move(transport.error())}});
+  }
+  auto source =
+      std::make_unique<http::HttpSource>(std::move(*transport), std::move(options), address);
+  http::HttpSource& self = *source;
+  return self.open(std::move(source));
+}
+
+}  // namespace brackwater_dat
