@@ -217,20 +217,18 @@ std::expected<HttpResponse, IoError> HttpSource::exchange(std::string& url,
       std::this_thread::sleep_for(std::chrono::milliseconds(250 << attempt++));
       continue;
     }
-    if (!answer)
-      return std::unexpected(
-          failure(answer.error().error.kind(), url, range, answer.error().error.message()));
+    if (!answer) return std::unexpected(std::move(answer.error().error));
     const int status = answer->status;
     if (status >= 300 && status < 400 && status != 304 && !answer->location.empty()) {
       const std::string next = resolve_location(url, answer->location);
       if (url_origin(next) != origin) {
-        return std::unexpected(failure(IoErrorKind::PermissionDenied, url, range,
-                                       "redirected to another host (" + next +
-                                           "); a redirect is followed only within the URL's"));
+        return std::unexpected(IoError::simple(
+            IoErrorKind::PermissionDenied, "redirected to another host (" + next +
+                                               "); a redirect is followed only within the URL's"));
       }
       if (++redirects > kMostRedirects) {
         return std::unexpected(
-            failure(IoErrorKind::Other, url, range, "more than 5 redirects in a row"));
+            IoError::simple(IoErrorKind::Other, "more than 5 redirects in a row"));
       }
       url = next;
       continue;
@@ -257,10 +255,10 @@ std::expected<void, IoError> HttpSource::check_validators(const HttpResponse& re
 std::expected<Bytes, IoError> HttpSource::fetch(ByteRange range) const {
   std::string url = url_;
   auto answer = exchange(url, range, range.length + 1);
-  if (!answer) return std::unexpected(answer.error());
   const auto wrong = [&](IoErrorKind kind, const std::string& what) {
     return std::unexpected(failure(kind, url, range, what));
   };
+  if (!answer) return wrong(answer.error().kind(), answer.error().message());
   if (answer->status == 200) {
     return wrong(IoErrorKind::InvalidData,
                  "the server sent the whole archive (HTTP 200) rather than the range asked for");
@@ -289,21 +287,22 @@ std::expected<Bytes, IoError> HttpSource::fetch(ByteRange range) const {
 }
 
 Result<std::unique_ptr<Source>> HttpSource::open(std::unique_ptr<HttpSource> self) {
-  const auto cannot = [&](IoError error) {
-    return std::unexpected(DatError{DatError::PathError{url_, std::move(error)}});
+  const std::string given_url = url_;
+  const auto cannot = [&](IoErrorKind kind, const std::string& what) {
+    return std::unexpected(DatError{DatError::PathError{given_url, IoError::simple(kind, what)}});
   };
   const ByteRange first{0, kFirstFetch};
   auto answer = exchange(url_, first, options_.whole_limit + 1);
-  if (!answer) return cannot(answer.error());
+  if (!answer) return cannot(answer.error().kind(), answer.error().message());
   etag_ = answer->etag;
   last_modified_ = answer->last_modified;
   if (answer->status == 200) {
     if (answer->overflow) {
-      return cannot(failure(IoErrorKind::OutOfMemory, url_, std::nullopt,
-                            "the server ignores range requests, and the archive is more than "
-                            "the " +
-                                std::to_string(options_.whole_limit >> 20) +
-                                " MiB read whole from such a server"));
+      return cannot(IoErrorKind::OutOfMemory,
+                    "the server ignores range requests, and the archive is more than "
+                    "the " +
+                        std::to_string(options_.whole_limit >> 20) +
+                        " MiB read whole from such a server");
     }
     return std::make_unique<WholeSource>(std::move(answer->body));
   }
@@ -312,15 +311,15 @@ Result<std::unique_ptr<Source>> HttpSource::open(std::unique_ptr<HttpSource> sel
     return std::unique_ptr<Source>(std::move(self));  // an empty archive
   }
   if (answer->status != 206) {
-    return cannot(failure(status_kind(answer->status), url_, first, status_text(answer->status)));
+    return cannot(status_kind(answer->status), status_text(answer->status));
   }
   if (!given || !given->range || !given->total || given->range->offset != 0 ||
       given->range->length != std::min(kFirstFetch, *given->total) ||
       answer->body.size() != given->range->length) {
-    return cannot(failure(IoErrorKind::InvalidData, url_, first,
-                          "the answer is not the bytes asked for (Content-Range '" +
-                              answer->content_range + "', " + std::to_string(answer->body.size()) +
-                              " bytes of body)"));
+    return cannot(IoErrorKind::InvalidData,
+                  "the answer to the first request (" + range_text(first) +
+                      ") is not the bytes asked for (Content-Range '" + answer->content_range +
+                      "', " + std::to_string(answer->body.size()) + " bytes of body)");
   }
   length_ = *given->total;
   Fetch fetch;

@@ -8,8 +8,8 @@ It prints "port N" once it listens. GET /_stats gives {"requests", "bytes",
 "ranges"} since the last GET /_reset; GET /_misbehave?how=H&count=N makes the
 next N answers (default 1) misbehave as H:
   ignore-ranges  200 with the whole file
-  wrong-range    the bytes one past those asked for, labelled as asked
-  short-body     the headers of the range, half its body, then the close
+  wrong-range    the bytes one past those asked for, labelled so
+  short-body     the range's Content-Range, but half its body
   changed        a new ETag and Last-Modified, as if the file were replaced
   redirect       307 to the same path on 127.0.0.2 (another host)
   redirect-here  307 to /moved/PATH on this host, which serves PATH
@@ -126,30 +126,26 @@ def handler(folder, delay, state):
             with state.lock:
                 state.ranges.append([first, last + 1 - first])
             headers["Content-Range"] = f"bytes {first}-{last}/{size}"
-            if how == "wrong-range":
-                body = body[1:].ljust(last + 1 - first, b"\0")
+            if how == "wrong-range" and last + 1 < size:
+                headers["Content-Range"] = f"bytes {first + 1}-{last + 1}/{size}"
+                body = body[1:]
             body = body[:last + 1 - first]
             if how == "short-body":
-                return self.answer(206, headers, body, cut=len(body) // 2)
+                body = body[:len(body) // 2]
             return self.answer(206, headers, body)
 
-        def answer(self, status, headers, body, cut=None):
+        def answer(self, status, headers, body):
             self.send_response(status)
             for name, value in headers.items():
                 self.send_header(name, value)
             self.send_header("Content-Length", str(len(body)))
-            if cut is not None:
-                self.send_header("Connection", "close")
             self.end_headers()
-            sent = body if cut is None else body[:cut]
             try:
-                self.wfile.write(sent)
+                self.wfile.write(body)
             except (BrokenPipeError, ConnectionResetError):
                 pass
             with state.lock:
-                state.bytes += len(sent)
-            if cut is not None:
-                self.close_connection = True
+                state.bytes += len(body)
 
     return Handler
 

@@ -6,7 +6,7 @@ the reader is a DatError.
 """
 
 import os
-from typing import Any, Dict, Iterator, List, Literal, Optional, Tuple, Union
+from typing import Any, Dict, Iterator, List, Literal, Mapping, Optional, Tuple, Union
 
 from typing_extensions import Buffer
 
@@ -95,9 +95,15 @@ class DatDatabase:
     """
 
     @staticmethod
-    def open(path: Union[str, bytes, os.PathLike], on_demand: bool = False) -> "DatDatabase":
-        """Opens the archive file; PathError when it cannot be opened (a FIFO or a
-        socket cannot), its filename the path as given."""
+    def open(path: Union[str, bytes, os.PathLike], on_demand: Optional[bool] = None,
+             headers: Optional[Mapping[str, str]] = None,
+             timeout: float = 30.0) -> "DatDatabase":
+        """Opens the archive file, or the archive at an http:// or https:// URL by
+        range requests; PathError when it cannot be opened (a FIFO or a socket
+        cannot), its filename the path or URL as given. on_demand defaults to
+        False for a file and True for a URL. For a URL, `headers` go with every
+        request, and a request fails after `timeout` seconds without a byte; a
+        read that fails on the network raises DatError (Io) naming the URL and range."""
     @staticmethod
     def from_bytes(data: Buffer, on_demand: bool = False) -> "DatDatabase":
         """Opens an archive held in any bytes-like object; the database keeps its own copy."""
@@ -166,8 +172,9 @@ class SoundTable:
         """The wave of the kind's first entry; None when the kind is absent, has no
         entries, or its first entry's wave is 0."""
 
-def open(path: Union[str, bytes, os.PathLike], on_demand: bool = False) -> DatDatabase:
-    """DatDatabase.open: the archive file at `path`, usable in a with block."""
+def open(path: Union[str, bytes, os.PathLike], on_demand: Optional[bool] = None,
+         headers: Optional[Mapping[str, str]] = None, timeout: float = 30.0) -> DatDatabase:
+    """DatDatabase.open: the archive file or URL at `path`, usable in a with block."""
 
 class ArchiveWriter:
     """Writes a new archive at `path`; in a with block it commits when the block

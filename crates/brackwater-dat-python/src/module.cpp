@@ -6,6 +6,8 @@
 
 #include <bit>
 #include <brackwater_dat/brackwater_dat.hpp>
+#include <brackwater_dat/http_source.hpp>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -103,17 +105,50 @@ class PyDatabase {
     return on_demand ? DirectoryLoading::on_demand : DirectoryLoading::whole;
   }
 
-  static PyDatabase open(const py::object& path, bool on_demand) {
+  // A file by default read whole; a URL on demand, by range requests, with
+  // `headers` (a mapping) sent along and `timeout` seconds for each request.
+  static PyDatabase open(const py::object& path, std::optional<bool> on_demand,
+                         const py::object& headers, double timeout) {
+    if (py::isinstance<py::str>(path) && is_http_url(path.cast<std::string>())) {
+      return open_url(path.cast<std::string>(), on_demand.value_or(true), headers, timeout);
+    }
     // os.fsencode takes str and os.PathLike and gives the bytes the system sees.
     const auto encoded = py::cast<std::string>(py::module_::import("os").attr("fsencode")(path));
     // The system would stop at a NUL and open another file; Python's open refuses too.
     if (encoded.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+    if (!headers.is_none()) throw py::value_error("headers are sent only for an http(s) URL");
     const std::filesystem::path native = encoded;
     auto db = [&] {
       py::gil_scoped_release released;
-      return DatDatabase::open(native, loading(on_demand));
+      return DatDatabase::open(native, loading(on_demand.value_or(false)));
     }();
     return PyDatabase(value_or_raise(std::move(db), path));
+  }
+
+  static PyDatabase open_url(const std::string& url, bool on_demand, const py::object& headers,
+                             double timeout) {
+    HttpOptions options;
+    if (!(timeout > 0 && timeout <= 86400)) {
+      throw py::value_error("timeout is seconds, above 0 and at most 86400");
+    }
+    options.timeout =
+        std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(timeout * 1000)));
+    if (!headers.is_none()) {
+      for (const auto& [name, value] : py::cast<py::dict>(headers)) {
+        const auto text = py::cast<std::string>(name) + ": " + py::cast<std::string>(value);
+        if (text.find_first_of("\r\n") != std::string::npos) {
+          throw py::value_error("a header holds a line break");
+        }
+        options.headers.push_back(text);
+      }
+    }
+    auto db = [&]() -> Result<DatDatabase> {
+      py::gil_scoped_release released;
+      auto source = open_http_source(url, std::move(options));
+      if (!source) return std::unexpected(source.error());
+      return DatDatabase::open_source(std::move(*source), loading(on_demand));
+    }();
+    return PyDatabase(value_or_raise(std::move(db), py::str(url)));
   }
 
   static PyDatabase from_bytes(const py::object& data, bool on_demand) {
@@ -292,9 +327,13 @@ PYBIND11_MODULE(_brackwater_dat, m) {
   py::class_<PyDatabase>(m, "DatDatabase",
                          "An open archive, its directory read whole or on demand; safe to "
                          "share between threads.")
-      .def_static("open", &PyDatabase::open, py::arg("path"), py::arg("on_demand") = false,
-                  "Opens the archive file at `path` (str or os.PathLike). With on_demand, no "
-                  "directory node is read until a lookup needs it.")
+      .def_static("open", &PyDatabase::open, py::arg("path"), py::arg("on_demand") = py::none(),
+                  py::arg("headers") = py::none(), py::arg("timeout") = 30.0,
+                  "Opens the archive file at `path` (str or os.PathLike), or at an http:// or "
+                  "https:// URL by range requests. With on_demand (a URL's default), no "
+                  "directory node is read until a lookup needs it. For a URL, `headers` (a "
+                  "dict) go with every request, and a request fails after `timeout` seconds "
+                  "without a byte.")
       .def_static("from_bytes", &PyDatabase::from_bytes, py::arg("data"),
                   py::arg("on_demand") = false,
                   "Opens an archive held in any bytes-like object; the database keeps its own "
@@ -316,12 +355,11 @@ PYBIND11_MODULE(_brackwater_dat, m) {
       .def("close", &PyDatabase::close,
            "Lets the archive go; later calls raise DatError. Leaving a with block closes it.")
       .def("__enter__", [](PyDatabase& db) -> PyDatabase& { return db; })
-      .def(
-          "__exit__",
-          [](PyDatabase& db, const py::args&) {
-            db.close();
-            return false;
-          })
+      .def("__exit__",
+           [](PyDatabase& db, const py::args&) {
+             db.close();
+             return false;
+           })
       .def("entry", &PyDatabase::entry, py::arg("file_id"),
            "The directory entry of `file_id`; NotFoundError when absent.")
       .def("entries", &PyDatabase::entries, "Every directory entry, sorted by id.")
@@ -357,8 +395,9 @@ PYBIND11_MODULE(_brackwater_dat, m) {
            [](const PySoundTable& t) { return py::hash(py::make_tuple(t.id(), t.hash_key())); })
       .def("__repr__", &PySoundTable::repr);
 
-  m.def("open", &PyDatabase::open, py::arg("path"), py::arg("on_demand") = false,
-        "Opens the archive file at `path`, as DatDatabase.open does.");
+  m.def("open", &PyDatabase::open, py::arg("path"), py::arg("on_demand") = py::none(),
+        py::arg("headers") = py::none(), py::arg("timeout") = 30.0,
+        "Opens the archive file or URL at `path`, as DatDatabase.open does.");
 
   m.def(
       "decompress_lrs",
