@@ -5,7 +5,8 @@ what it sends, and misbehaves when told to.
     range_server.py FOLDER [--delay-ms N] [--tls CERT KEY] [--port-file F]
 
 It prints "port N" once it listens. GET /_stats gives {"requests", "bytes",
-"ranges"} since the last GET /_reset; GET /_misbehave?how=H&count=N makes the
+"ranges", "headers", "most_in_flight"} (each request's headers, the most
+answers being made at once) since the last GET /_reset; GET /_misbehave?how=H&count=N makes the
 next N answers (default 1) misbehave as H:
   ignore-ranges  200 with the whole file
   wrong-range    the bytes one past those asked for, labelled so
@@ -34,6 +35,9 @@ class State:
         self.requests = 0
         self.bytes = 0
         self.ranges = []
+        self.headers = []
+        self.in_flight = 0
+        self.most_in_flight = 0
         self.plans = []  # misbehaviours still to come, in order
         self.generation = 0  # bumped by "changed"
 
@@ -73,23 +77,33 @@ def handler(folder, delay, state):
             if url.path == "/_stats":
                 with state.lock:
                     return self.send_json({"requests": state.requests, "bytes": state.bytes,
-                                           "ranges": state.ranges})
+                                           "ranges": state.ranges, "headers": state.headers,
+                                           "most_in_flight": state.most_in_flight})
             if url.path == "/_reset":
                 with state.lock:
                     state.requests, state.bytes, state.ranges, state.plans = 0, 0, [], []
+                    state.headers, state.most_in_flight = [], 0
                 return self.send_json({})
             if url.path == "/_misbehave":
                 query = urllib.parse.parse_qs(url.query)
                 with state.lock:
                     state.plans += [query["how"][0]] * int(query.get("count", ["1"])[0])
                 return self.send_json({})
-            self.serve(url.path)
+            with state.lock:
+                state.in_flight += 1
+                state.most_in_flight = max(state.most_in_flight, state.in_flight)
+            try:
+                self.serve(url.path)
+            finally:
+                with state.lock:
+                    state.in_flight -= 1
 
         def serve(self, path):
             time.sleep(delay)
             with state.lock:
                 how = state.plans.pop(0) if state.plans else None
                 state.requests += 1
+                state.headers.append(dict(self.headers))
                 if how == "changed":
                     state.generation += 1
                 generation = state.generation

@@ -109,7 +109,11 @@ class PyDatabase {
   // `headers` (a mapping) sent along and `timeout` seconds for each request.
   static PyDatabase open(const py::object& path, std::optional<bool> on_demand,
                          const py::object& headers, double timeout) {
-    if (py::isinstance<py::str>(path) && is_http_url(path.cast<std::string>())) {
+    // Asked of the str itself: a path need not be UTF-8 text.
+    if (py::isinstance<py::str>(path) &&
+        path.attr("lower")()
+            .attr("startswith")(py::make_tuple("http://", "https://"))
+            .cast<bool>()) {
       return open_url(path.cast<std::string>(), on_demand.value_or(true), headers, timeout);
     }
     // os.fsencode takes str and os.PathLike and gives the bytes the system sees.
