@@ -360,13 +360,20 @@ void HttpSource::widen(Fetch& fetch) const {
   const auto elsewhere = [&](std::uint64_t page) { return in_flight(page, &fetch) != nullptr; };
   const std::uint64_t most = std::min(kMaxFetch, options_.cache_bytes / 4 + kPage);
   for (const ByteRange& before : recent_) {
-    if (before.length > 0 && range.offset + kPage >= before.end() &&
-        range.offset <= before.end() + kMergeGap) {
+    if (before.length == 0) continue;
+    const std::uint64_t further = std::min(std::max(kFirstStreamFetch, 2 * before.length), most);
+    if (range.offset + kPage >= before.end() && range.offset <= before.end() + kMergeGap) {
       // From where the one before ended: a page skipped now is a round
       // trip of its own later.
       const std::uint64_t from = std::min(range.offset, before.end());
-      const std::uint64_t further = std::max(kFirstStreamFetch, 2 * before.length);
-      range = {from, std::max(range.end() - from, std::min(further, most))};
+      range = {from, std::max(range.end() - from, further)};
+      break;
+    }
+    if (range.end() <= before.offset + kPage && range.end() + kMergeGap >= before.offset) {
+      // Backwards, as a chain whose blocks were laid out in reverse reads.
+      const std::uint64_t to = std::max(range.end(), before.offset);
+      const std::uint64_t from = std::min(range.offset, to - std::min(to, further));
+      range = {from, to - from};
       break;
     }
   }
@@ -518,11 +525,16 @@ std::expected<std::size_t, IoError> HttpSource::read_at(std::uint64_t offset,
 
 void HttpSource::will_need(std::uint64_t offset, std::uint64_t length) const {
   if (offset >= length_ || length == 0) return;
+  length = std::min({length, length_ - offset, kMaxFetch});
   const std::lock_guard lock(mutex_);
-  if (advice_.size() < kMostAdvice) {
-    auto& advised = advice_[offset];
-    advised = std::max(advised, std::min({length, length_ - offset, kMaxFetch}));
+  // Advice for what is held already would only take room.
+  bool held = true;
+  for (std::uint64_t page = offset / kPage; page * kPage < offset + length && held; ++page) {
+    held = cached(page);
   }
+  if (held || advice_.size() >= kMostAdvice) return;
+  auto& advised = advice_[offset];
+  advised = std::max(advised, length);
 }
 
 }  // namespace

@@ -191,8 +191,11 @@ Result<bool> BlockChain::read(std::uint32_t first_block, std::span<std::uint8_t>
   // whose last block lies early so the read runs on over the blocks after
   // it); such reads are refused too.
   if (out.size() > length_ || out.size() > 0xFFFFFFFF) return io_error(unexpected_eof());
-  PayloadSteps steps(*this, out);
   const auto size = static_cast<std::uint32_t>(out.size());
+  // Where its blocks follow one another, the chain is that extent: a source
+  // whose reads cost a round trip fetches it at once.
+  will_read(first_block, size);
+  PayloadSteps steps(*this, out);
   return visited ? walk(first_block, size, steps, kept_in(*visited))
                  : walk(first_block, size, steps, read_on);
 }
