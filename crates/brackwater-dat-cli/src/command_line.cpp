@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <brackwater_dat/http_source.hpp>
 #include <brackwater_dat/version.hpp>
 #include <cstdlib>
 #include <exception>
@@ -166,7 +167,7 @@ void add_partial(CLI::App& command, bool& partial) {
 
 void add_threads(CLI::App& command, unsigned& threads) {
   threads = default_threads();
-  command.add_option("--threads", threads, "threads to use (default: the hardware's)")
+  command.add_option("--threads", threads, "threads to use (default: the hardware's; at least 16 for a URL)")
       ->check(kThreadsText)
       ->option_text("N");
 }
@@ -428,6 +429,15 @@ ExitStatus run_command_line(int argc, char** argv) {
 
   set_debug_errors(debug);
   set_remote_reading(std::move(remote));
+  // Threads not asked for: more of them where an archive is behind a URL.
+  for (auto [command, threads, remote_archive] :
+       {std::tuple{extract_command, &extract.threads, is_http_url(extract.archive)},
+        std::tuple{diff_command, &diff.threads,
+                   is_http_url(diff.old_archive) || is_http_url(diff.new_archive)}}) {
+    if (command->parsed() && command->get_option("--threads")->count() == 0) {
+      *threads = default_threads(remote_archive);
+    }
+  }
   if (info_command->parsed()) return run_info(info);
   if (ls_command->parsed()) return run_ls(ls);
   if (cat_command->parsed()) return run_cat(cat);

@@ -7,7 +7,9 @@
 
 namespace brackwater_dat::cli {
 
-unsigned default_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
+unsigned default_threads(bool remote) {
+  return std::max(remote ? 16u : 1u, std::thread::hardware_concurrency());
+}
 
 void for_each_index(std::size_t count, unsigned threads,
                     const std::function<void(std::size_t)>& work) {

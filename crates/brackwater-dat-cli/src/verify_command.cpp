@@ -1,5 +1,6 @@
 #include "verify_command.hpp"
 
+#include <brackwater_dat/http_source.hpp>
 #include <brackwater_dat/utils.hpp>
 #include <vector>
 
@@ -112,7 +113,7 @@ ExitStatus run_verify(const VerifyOptions& options) {
   const std::vector<ChainLayout> layouts = chain_layouts(*db, entries);
   Progress progress("verify", entries.size(), total_bytes, progress_shown(options.progress));
   std::vector<FileCheck> checks(entries.size());
-  for_each_index(entries.size(), default_threads(), [&](std::size_t i) {
+  for_each_index(entries.size(), default_threads(is_http_url(options.archive)), [&](std::size_t i) {
     if (!layouts[i].stopped) checks[i] = check_file(*db, entries[i]);
     progress.advance(entries[i].size);
   });

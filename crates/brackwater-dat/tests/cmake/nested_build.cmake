@@ -39,10 +39,10 @@ function(build_and_run_consumers prefix work)
   file(GLOB pc_dirs "${prefix}/lib*/pkgconfig" "${prefix}/lib/*/pkgconfig")
   execute_process(
     COMMAND "${CMAKE_COMMAND}" -E env "PKG_CONFIG_PATH=${pc_dirs}"
-            pkg-config --cflags --libs brackwater_dat
+            pkg-config --cflags --libs brackwater_dat_http
     RESULT_VARIABLE status OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT status EQUAL 0)
-    message(FATAL_ERROR "pkg-config does not know brackwater_dat under ${prefix}")
+    message(FATAL_ERROR "pkg-config does not know brackwater_dat_http under ${prefix}")
   endif()
   separate_arguments(flags UNIX_COMMAND "${flags}")
   # A program linked -static (MinGW-w64 here) finds a DLL's import library

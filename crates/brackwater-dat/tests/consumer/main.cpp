@@ -1,5 +1,7 @@
-// An outside program built against the installed library.
+// An outside program built against the installed library and its
+// component for archives behind URLs.
 #include <brackwater_dat/brackwater_dat.hpp>
+#include <brackwater_dat/http_source.hpp>
 #include <iostream>
 #include <variant>
 
@@ -16,6 +18,8 @@ int main() {
   const auto db = brackwater_dat::DatDatabase::open("no-such-archive.dat");
   if (db || !std::holds_alternative<brackwater_dat::DatError::PathError>(db.error().value))
     return 3;
+  const auto remote = brackwater_dat::open_http_source("ftp://example.com/a.dat");
+  if (remote || !brackwater_dat::is_http_url("https://example.com/a.dat")) return 4;
   std::cout << "brackwater_dat " << brackwater_dat::version() << '\n';
   return 0;
 }

@@ -4,7 +4,7 @@ A fenced block preceded by `<!-- run: sh -->` or `<!-- run: python -->`
 runs as written: the marked blocks of one section (a `## ` heading) run in
 order in one shell session that starts at the repository root, as the
 README tells a reader to, here a scratch folder where build/default is this
-build; python blocks run as `python3 -` in that session. Nothing is put on
+build and web/ the repository's; python blocks run as `python3 -` in that session. Nothing is put on
 PATH or PYTHONPATH that the README does not put there. Any command that
 fails fails the test.
 
@@ -63,6 +63,9 @@ def main(readme, build_dir, *flags):
         else:
             os.makedirs(os.path.join(scratch, "build"))
             os.symlink(build_dir, os.path.join(scratch, "build", "default"))
+            # The static server the README runs from the repository.
+            os.symlink(os.path.join(os.path.dirname(os.path.abspath(readme)), "web"),
+                       os.path.join(scratch, "web"))
         for heading, blocks in sections:
             script = ["set -euo pipefail"]
             for kind, body in blocks:
