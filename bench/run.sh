@@ -13,7 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target reader_bench brackwater_dat_python remote_archive >/dev/null
+cmake --build --preset bench --target reader_bench brackwater_dat_python brackwater_dat_cli \
+  remote_archive >/dev/null
 cmake --preset wasm >/dev/null
 cmake --build --preset wasm >/dev/null
 
@@ -31,5 +32,8 @@ node bench/page_bench.mjs build/wasm/js build/wasm/native/realistic-100000.dat \
 # Remote reads of 19,950 files from a loopback server 40 ms away.
 node bench/remote_bench.mjs build/wasm/js "$archives/remote-19950.dat" "$(command -v chromium)" \
   build/bench/remote.json "$archives/contiguous-19950.dat"
+# The tool over a URL 40 ms away, against the same commands on the file.
+python3 bench/remote_tool_bench.py build/bench/bin/brackwater-dat "$archives/remote-19950.dat" \
+  build/bench/remote_tool.json
 python3 bench/report.py "$out" build/bench/python.json build/bench/javascript.json \
   build/bench/page.json build/bench/remote.json
