@@ -71,7 +71,9 @@ class HelpFormatter : public CLI::Formatter {
 const CLI::Validator kHeaderText(
     [](const std::string& text) {
       const auto colon = text.find(':');
-      return colon != std::string::npos && colon > 0 && text.find_first_of(" \t\r\n") > colon
+      // A line break would start a header (or a request) of its own.
+      return colon != std::string::npos && colon > 0 && text.find_first_of(" \t") > colon &&
+                     text.find_first_of("\r\n") == std::string::npos
                  ? std::string()
                  : "'" + text + "' is not a header: use 'Name: value'";
     },
@@ -167,7 +169,9 @@ void add_partial(CLI::App& command, bool& partial) {
 
 void add_threads(CLI::App& command, unsigned& threads) {
   threads = default_threads();
-  command.add_option("--threads", threads, "threads to use (default: the hardware's; at least 16 for a URL)")
+  command
+      .add_option("--threads", threads,
+                  "threads to use (default: the hardware's; at least 16 for a URL)")
       ->check(kThreadsText)
       ->option_text("N");
 }

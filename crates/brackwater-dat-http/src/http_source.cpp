@@ -34,6 +34,8 @@ constexpr std::uint64_t kFirstStreamFetch = 64 * 1024;
 // The most advice adds to a request: a lookup's advice is the siblings of
 // each node on its way, and a few of them are worth their bytes.
 constexpr std::uint64_t kAdviceReach = 64 * 1024;
+// The cache's pages are held in slabs of this many.
+constexpr std::uint32_t kSlabPages = 256;
 // Advice kept for later requests; advice past this is not taken.
 constexpr std::size_t kMostAdvice = 4096;
 // Redirects followed for one request.
@@ -156,7 +158,8 @@ class HttpSource final : public Source {
     std::optional<IoError> error;
   };
   struct Page {
-    Bytes bytes;
+    std::uint32_t slot;                       // where its bytes are held
+    std::uint32_t size;                       // kPage, or less at the archive's end
     std::list<std::uint64_t>::iterator used;  // its place in the recency list
   };
 
@@ -174,6 +177,10 @@ class HttpSource final : public Source {
   std::uint64_t missing_end(std::uint64_t page, std::uint64_t last) const;
   void widen(Fetch& fetch) const;
   void store(const Fetch& fetch) const;
+  std::optional<std::uint32_t> take_slot() const;
+  std::uint8_t* slot_bytes(std::uint32_t slot) const {
+    return slabs_[slot / kSlabPages].get() + std::size_t{slot % kSlabPages} * kPage;
+  }
   std::size_t copy_cached(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
   std::unique_ptr<HttpTransport> transport_;
@@ -186,7 +193,12 @@ class HttpSource final : public Source {
   mutable std::condition_variable changed_;
   mutable std::unordered_map<std::uint64_t, Page> pages_;
   mutable std::list<std::uint64_t> recency_;  // most recent first
-  mutable std::uint64_t cached_bytes_ = 0;
+  // The pages' bytes, in slabs made as the cache fills and kept: the cache
+  // takes no more than its bound, in few allocations, whichever threads
+  // fill it.
+  mutable std::vector<std::unique_ptr<std::uint8_t[]>> slabs_;
+  mutable std::uint32_t slots_made_ = 0;
+  mutable std::vector<std::uint32_t> free_slots_;
   mutable std::vector<std::shared_ptr<Fetch>> fetches_;
   mutable unsigned sending_ = 0;
   mutable std::map<std::uint64_t, std::uint64_t> advice_;  // offset to length
@@ -222,9 +234,10 @@ std::expected<HttpResponse, IoError> HttpSource::exchange(std::string& url,
     if (status >= 300 && status < 400 && status != 304 && !answer->location.empty()) {
       const std::string next = resolve_location(url, answer->location);
       if (url_origin(next) != origin) {
-        return std::unexpected(IoError::simple(
-            IoErrorKind::PermissionDenied, "redirected to another host (" + next +
-                                               "); a redirect is followed only within the URL's"));
+        return std::unexpected(
+            IoError::simple(IoErrorKind::PermissionDenied,
+                            "redirected to another host (" + next +
+                                "); a redirect is followed only within the URL's host"));
       }
       if (++redirects > kMostRedirects) {
         return std::unexpected(
@@ -413,25 +426,46 @@ void HttpSource::widen(Fetch& fetch) const {
   range.length = std::min(last * kPage, length_) - range.offset;
 }
 
+// A slot for a page: a free one, a new one while the cache is below its
+// bound, else the least recently used page's. None when the cache holds
+// nothing (a bound below a page) or memory cannot be had.
+std::optional<std::uint32_t> HttpSource::take_slot() const {
+  if (!free_slots_.empty()) {
+    const std::uint32_t slot = free_slots_.back();
+    free_slots_.pop_back();
+    return slot;
+  }
+  const std::uint64_t capacity = std::min<std::uint64_t>(options_.cache_bytes / kPage, UINT32_MAX);
+  if (slots_made_ < capacity) {
+    if (slots_made_ % kSlabPages == 0) {
+      const std::uint64_t pages = std::min<std::uint64_t>(kSlabPages, capacity - slots_made_);
+      auto* slab = new (std::nothrow) std::uint8_t[pages * kPage];
+      if (slab == nullptr) return std::nullopt;
+      slabs_.emplace_back(slab);
+    }
+    return slots_made_++;
+  }
+  if (recency_.empty()) return std::nullopt;
+  const auto oldest = pages_.find(recency_.back());
+  const std::uint32_t slot = oldest->second.slot;
+  pages_.erase(oldest);
+  recency_.pop_back();
+  return slot;
+}
+
 void HttpSource::store(const Fetch& fetch) const {
   for (std::uint64_t at = 0; at < fetch.range.length; at += kPage) {
     const std::uint64_t page = (fetch.range.offset + at) / kPage;
-    const std::size_t size = std::min(kPage, fetch.range.length - at);
+    const auto size = static_cast<std::uint32_t>(std::min(kPage, fetch.range.length - at));
     if (auto held = pages_.find(page); held != pages_.end()) {
       recency_.splice(recency_.begin(), recency_, held->second.used);
       continue;
     }
+    const auto slot = take_slot();
+    if (!slot) return;
+    std::memcpy(slot_bytes(*slot), fetch.body.data() + at, size);
     recency_.push_front(page);
-    pages_.emplace(page, Page{Bytes(fetch.body.begin() + static_cast<std::ptrdiff_t>(at),
-                                    fetch.body.begin() + static_cast<std::ptrdiff_t>(at + size)),
-                              recency_.begin()});
-    cached_bytes_ += size;
-  }
-  while (cached_bytes_ > options_.cache_bytes && !recency_.empty()) {
-    const auto oldest = pages_.find(recency_.back());
-    cached_bytes_ -= oldest->second.bytes.size();
-    pages_.erase(oldest);
-    recency_.pop_back();
+    pages_.emplace(page, Page{*slot, size, recency_.begin()});
   }
 }
 
@@ -442,11 +476,11 @@ std::size_t HttpSource::copy_cached(std::uint64_t offset, std::span<std::uint8_t
     const std::uint64_t at = offset + copied;
     const auto held = pages_.find(at / kPage);
     if (held == pages_.end()) break;
-    const Bytes& bytes = held->second.bytes;
+    const Page& page = held->second;
     const std::size_t within = at % kPage;
-    if (within >= bytes.size()) break;
-    const std::size_t n = std::min(out.size() - copied, bytes.size() - within);
-    std::memcpy(out.data() + copied, bytes.data() + within, n);
+    if (within >= page.size) break;
+    const std::size_t n = std::min<std::size_t>(out.size() - copied, page.size - within);
+    std::memcpy(out.data() + copied, slot_bytes(page.slot) + within, n);
     recency_.splice(recency_.begin(), recency_, held->second.used);
     copied += n;
   }
