@@ -37,7 +37,8 @@ struct ChainLayout {
 };
 
 // The layout of each file's chain, by position in `entries` (sorted by id),
-// reading the links of every block of the archive's chains once: linear in
+// reading the links of every block of the archive's chains once, in the
+// order the chains lie in the archive: linear in
 // the blocks, whatever the files do to one another, with memory for each
 // block once. A chain that meets another file's blocks is walked no further,
 // so a file whose chain shares blocks with several is told of the first. A

@@ -32,8 +32,12 @@ constexpr std::uint64_t kMaxFetch = 4 * 1024 * 1024;
 // far each time, from this on.
 constexpr std::uint64_t kFirstStreamFetch = 64 * 1024;
 // The most advice adds to a request: a lookup's advice is the siblings of
-// each node on its way, and a few of them are worth their bytes.
+// each node on its way, and a few of them are worth their bytes. Where
+// more misses in a row than a lookup makes were of nodes advised (a walk of
+// the whole directory), advice has proved itself, and the reach doubles
+// with each.
 constexpr std::uint64_t kAdviceReach = 64 * 1024;
+constexpr std::uint64_t kLookupMisses = 3;
 // The cache's pages are held in slabs of this many.
 constexpr std::uint32_t kSlabPages = 256;
 // Advice kept for later requests; advice past this is not taken.
@@ -202,6 +206,7 @@ class HttpSource final : public Source {
   mutable std::vector<std::shared_ptr<Fetch>> fetches_;
   mutable unsigned sending_ = 0;
   mutable std::map<std::uint64_t, std::uint64_t> advice_;  // offset to length
+  mutable std::uint64_t foreseen_ = 0;                     // misses in a row of nodes advised
   // The last requests sent: where each ended and how long it was.
   mutable std::array<ByteRange, 8> recent_{};
   mutable std::size_t next_recent_ = 0;
@@ -390,18 +395,29 @@ void HttpSource::widen(Fetch& fetch) const {
       break;
     }
   }
-  // Advice that lies within kMergeGap of the request joins it, up to
-  // kAdviceReach more; taken advice is forgotten, so that it is asked for once.
-  const std::uint64_t reach = std::min(most, range.length + kAdviceReach);
+  // Advice near the request joins it, up to the reach more, gaps and all;
+  // taken advice is forgotten, so that it is asked for once.
+  const auto overlapping = advice_.upper_bound(range.end() - 1);
+  // A miss a walk makes: advised, and of a node's size (at most a page).
+  const bool foreseen =
+      overlapping != advice_.begin() &&
+      std::prev(overlapping)->first + std::prev(overlapping)->second > range.offset &&
+      std::prev(overlapping)->second <= kPage;
+  foreseen_ = foreseen ? foreseen_ + 1 : 0;
+  const std::uint64_t grown =
+      std::min<std::uint64_t>(foreseen_ - std::min(foreseen_, kLookupMisses), 6);
+  const std::uint64_t advice_reach = std::min(most, kAdviceReach << grown);
+  const std::uint64_t gap = std::max(kMergeGap, advice_reach / 2);
+  const std::uint64_t reach = std::min(most, range.length + advice_reach);
   for (bool grew = true; grew;) {
     grew = false;
-    const std::uint64_t from = range.offset - std::min(range.offset, kMergeGap + kMaxFetch);
+    const std::uint64_t from = range.offset - std::min(range.offset, gap + kMaxFetch);
     for (auto it = advice_.lower_bound(from);
-         it != advice_.end() && it->first <= range.end() + kMergeGap;) {
+         it != advice_.end() && it->first <= range.end() + gap;) {
       const ByteRange advised{it->first, it->second};
       const std::uint64_t begin = std::min(range.offset, advised.offset);
       const std::uint64_t end = std::max(range.end(), advised.end());
-      if (range.offset <= advised.end() + kMergeGap && end - begin <= reach) {
+      if (range.offset <= advised.end() + gap && end - begin <= reach) {
         range = {begin, end - begin};
         it = advice_.erase(it);
         grew = true;
