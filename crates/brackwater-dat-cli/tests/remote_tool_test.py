@@ -104,6 +104,14 @@ def checks(tool, local, url, base, work):
     expect(stats["requests"] == len(lines) and tokens == ["t0k3n"] * len(lines),
            f"--http-header: {tokens} for {len(lines)} requests")
 
+    # One table costs the header, the directory's levels and the table: a
+    # handful of requests, not the archive.
+    control(base, "/_reset")
+    ran = run(tool, "sound", url, "0x20000001")
+    stats = control(base, "/_stats")
+    expect(ran.returncode == 0 and stats["requests"] <= 5 and stats["bytes"] <= 256 * 1024,
+           f"sound over a URL: {stats['requests']} requests, {stats['bytes']} bytes")
+
     # A URL that names nothing, and a server that stalls past --http-timeout.
     ran = run(tool, "info", base + "/missing.dat")
     expect(ran.returncode == 2 and ran.stderr.decode().strip() ==
