@@ -65,7 +65,7 @@ void show_exchange(const HttpExchange& exchange) {
                                 : "bytes=" + std::to_string(exchange.offset) + "-" +
                                       std::to_string(exchange.offset + exchange.length - 1);
   const std::string line =
-      "brackwater-dat: GET " + exchange.url + " " + range + ": " +
+      "brackwater-dat: GET " + shown_path(exchange.url) + " " + range + ": " +
       (exchange.status == 0 ? std::string("no answer") : std::to_string(exchange.status)) + ", " +
       std::to_string(exchange.received) + " bytes, " +
       std::to_string(exchange.elapsed.count() / 1000) + " ms\n";

@@ -81,9 +81,12 @@ const CLI::Validator kHeaderText(
 
 const CLI::Validator kSecondsText(
     [](const std::string& text) {
-      char* end = nullptr;
-      const double seconds = std::strtod(text.c_str(), &end);
-      return !text.empty() && *end == '\0' && seconds >= 0.001 && seconds <= 86400
+      // Decimal digits, perhaps with a fraction: not strtod's hex, exponents or inf.
+      const bool decimal = !text.empty() &&
+                           text.find_first_not_of("0123456789.") == std::string::npos &&
+                           std::ranges::count(text, '.') <= 1 && text != ".";
+      const double seconds = decimal ? std::strtod(text.c_str(), nullptr) : 0;
+      return decimal && seconds >= 0.001 && seconds <= 86400
                  ? std::string()
                  : "'" + text + "' is not a timeout: use seconds, as 30 or 2.5";
     },

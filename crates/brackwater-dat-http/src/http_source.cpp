@@ -1,6 +1,7 @@
 #include "brackwater_dat/http_source.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <condition_variable>
 #include <cstring>
@@ -42,6 +43,9 @@ constexpr std::uint64_t kLookupMisses = 3;
 constexpr std::uint32_t kSlabPages = 256;
 // Advice kept for later requests; advice past this is not taken.
 constexpr std::size_t kMostAdvice = 4096;
+// Requests failed in a row, after their retries, before the server is given
+// a rest (and requests are no longer retried).
+constexpr unsigned kFailuresBeforeRest = 3;
 // Redirects followed for one request.
 constexpr int kMostRedirects = 5;
 
@@ -111,6 +115,27 @@ IoErrorKind status_kind(int status) {
 
 bool retryable_status(int status) {
   return status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+// What is wrong with an extra header, if anything: it must be "Name: value"
+// with a name of token characters and a value of one line, and leave the
+// request's framing and range to the reader.
+std::optional<std::string> header_problem(std::string_view header) {
+  const std::size_t colon = header.find(':');
+  const std::string_view name = header.substr(0, colon);
+  const bool token = !name.empty() && std::ranges::all_of(name, [](unsigned char c) {
+    return std::isalnum(c) || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+  });
+  if (colon == std::string_view::npos || !token) return "is not 'Name: value'";
+  if (header.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return "holds a line break or a NUL";
+  }
+  std::string lower(name);
+  std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (lower == "range" || lower == "content-length" || lower == "transfer-encoding") {
+    return "is the reader's own to send";
+  }
+  return std::nullopt;
 }
 
 // A server that ignores ranges sent the archive whole: it is held as sent.
@@ -210,12 +235,40 @@ class HttpSource final : public Source {
   // The last requests sent: where each ended and how long it was.
   mutable std::array<ByteRange, 8> recent_{};
   mutable std::size_t next_recent_ = 0;
+  // Requests that failed in a row (after their retries), and the rest
+  // the server is given after kFailuresBeforeRest of them.
+  mutable unsigned failures_ = 0;
+  mutable Clock::time_point rest_until_{};
+  mutable std::string last_failure_;
+  unsigned failures_in_row() const {
+    const std::lock_guard lock(mutex_);
+    return failures_;
+  }
 };
 
 std::expected<HttpResponse, IoError> HttpSource::exchange(std::string& url,
                                                           std::optional<ByteRange> range,
                                                           std::uint64_t limit) const {
   const std::optional<std::string> origin = url_origin(url);
+  // A server that failed the last few requests is given a rest: reads fail
+  // at once, then one request sees whether it is back.
+  {
+    const std::lock_guard lock(mutex_);
+    if (failures_ >= kFailuresBeforeRest && Clock::now() < rest_until_) {
+      return std::unexpected(IoError::simple(
+          IoErrorKind::Other, "not asked: the server failed the last " + std::to_string(failures_) +
+                                  " requests (" + last_failure_ + ")"));
+    }
+  }
+  const auto failed = [&](IoError error) {
+    const std::lock_guard lock(mutex_);
+    if (++failures_ >= kFailuresBeforeRest) {
+      rest_until_ = Clock::now() +
+                    std::max<std::chrono::milliseconds>(options_.timeout, std::chrono::seconds(1));
+    }
+    last_failure_ = error.message();
+    return std::unexpected(std::move(error));
+  };
   for (unsigned attempt = 0, redirects = 0;;) {
     const auto started = Clock::now();
     auto answer = transport_->get(url, range, limit);
@@ -230,12 +283,18 @@ std::expected<HttpResponse, IoError> HttpSource::exchange(std::string& url,
               std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
     }
     const bool retry = answer ? retryable_status(answer->status) : answer.error().retryable;
-    if (retry && attempt < options_.retries) {
+    if (retry && attempt < options_.retries && failures_in_row() < kFailuresBeforeRest) {
       std::this_thread::sleep_for(std::chrono::milliseconds(250 << attempt++));
       continue;
     }
-    if (!answer) return std::unexpected(std::move(answer.error().error));
+    if (!answer) return failed(std::move(answer.error().error));
     const int status = answer->status;
+    if (retry)
+      failed(IoError::simple(IoErrorKind::Other, status_text(status)));
+    else {
+      const std::lock_guard lock(mutex_);
+      failures_ = 0;
+    }
     if (status >= 300 && status < 400 && status != 304 && !answer->location.empty()) {
       const std::string next = resolve_location(url, answer->location);
       if (url_origin(next) != origin) {
@@ -295,10 +354,12 @@ std::expected<Bytes, IoError> HttpSource::fetch(ByteRange range) const {
             ", not the bytes asked for of " + std::to_string(length_));
   }
   if (answer->overflow || answer->body.size() != range.length) {
-    return wrong(answer->overflow ? IoErrorKind::InvalidData : IoErrorKind::UnexpectedEof,
-                 "the body held " + std::string(answer->overflow ? "more than" : "only") + " " +
-                     std::to_string(answer->body.size()) + " of the " +
-                     std::to_string(range.length) + " bytes of its Content-Range");
+    const bool more = answer->overflow || answer->body.size() > range.length;
+    const std::string bytes = std::to_string(range.length) + " bytes of its Content-Range";
+    return wrong(
+        more ? IoErrorKind::InvalidData : IoErrorKind::UnexpectedEof,
+        more ? "the body held more than the " + bytes
+             : "the body held only " + std::to_string(answer->body.size()) + " of the " + bytes);
   }
   if (auto same = check_validators(*answer, range); !same) return std::unexpected(same.error());
   return std::move(answer->body);
@@ -514,7 +575,8 @@ std::expected<std::size_t, IoError> HttpSource::read_at(std::uint64_t offset,
 
   std::shared_ptr<Fetch> fetch = in_flight(page);
   if (!fetch) {
-    const std::uint64_t end = missing_end(page, last);
+    // One request at most: a longer read is answered in parts.
+    const std::uint64_t end = missing_end(page, std::min(last, page + kMaxFetch / kPage - 1));
     const ByteRange missed{page * kPage, std::min(end * kPage, length_) - page * kPage};
     // A request still queued takes this miss when it lies near.
     for (const auto& queued : fetches_) {
@@ -603,6 +665,13 @@ Result<std::unique_ptr<Source>> open_http_source(std::string_view url, HttpOptio
   if (!is_http_url(address)) {
     return std::unexpected(DatError{DatError::PathError{
         address, IoError::simple(IoErrorKind::InvalidData, "not an http:// or https:// URL")}});
+  }
+  for (const std::string& header : options.headers) {
+    if (const auto wrong = http::header_problem(header)) {
+      return std::unexpected(DatError{DatError::PathError{
+          address, IoError::simple(IoErrorKind::InvalidData,
+                                   "the header " + debug_text(header) + " " + *wrong)}});
+    }
   }
   if (options.concurrency == 0) options.concurrency = 1;
   auto transport = http::make_http_transport(options);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -11,6 +12,17 @@
 #include "brackwater_dat/http_source.hpp"
 
 namespace brackwater_dat::http {
+
+// The slowest a body may come, in bytes a second, before its request has
+// taken too long: a server that sends a byte a second keeps no request
+// alive for ever.
+inline constexpr std::uint64_t kSlowestRate = 16 * 1024;
+
+// How long a request may take in all: its timeout, and its bytes at kSlowestRate.
+inline std::chrono::milliseconds request_deadline(std::chrono::milliseconds timeout,
+                                                  std::uint64_t bytes) {
+  return timeout + std::chrono::milliseconds(bytes * 1000 / kSlowestRate);
+}
 
 // The bytes [offset, offset + length) of a resource.
 struct ByteRange {
@@ -43,11 +55,14 @@ struct TransportFailure {
 class HttpTransport {
  public:
   virtual ~HttpTransport() = default;
-  // One GET of `url`, of `range` when one is given, keeping at most
-  // `body_limit` bytes of the body.
+  // One GET of `url`, of `range` when one is given. The body kept is at
+  // most one byte more than the range of a 206 answer, and `whole_limit`
+  // bytes of any other. The request may wait `options.timeout` for its
+  // connection or a byte, and take no longer in all than that timeout plus
+  // its bytes at kSlowestRate.
   virtual std::expected<HttpResponse, TransportFailure> get(const std::string& url,
                                                             std::optional<ByteRange> range,
-                                                            std::uint64_t body_limit) = 0;
+                                                            std::uint64_t whole_limit) = 0;
 };
 
 std::expected<std::unique_ptr<HttpTransport>, IoError> make_http_transport(

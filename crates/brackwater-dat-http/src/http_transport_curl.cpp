@@ -14,7 +14,8 @@ namespace {
 struct Job {
   CURL* easy = nullptr;
   curl_slist* headers = nullptr;
-  std::uint64_t limit = 0;
+  std::uint64_t whole_limit = 0;  // for an answer other than a 206
+  std::uint64_t range_limit = 0;  // for a 206: a byte more than the range
   HttpResponse response;
   char error[CURL_ERROR_SIZE] = {};
   CURLcode result = CURLE_OK;
@@ -25,7 +26,10 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
   auto& job = *static_cast<Job*>(user);
   const std::size_t n = size * count;
   Bytes& body = job.response.body;
-  const std::uint64_t room = job.limit - std::min<std::uint64_t>(job.limit, body.size());
+  long status = 0;
+  curl_easy_getinfo(job.easy, CURLINFO_RESPONSE_CODE, &status);
+  const std::uint64_t limit = status == 206 ? job.range_limit : job.whole_limit;
+  const std::uint64_t room = limit - std::min<std::uint64_t>(limit, body.size());
   const std::size_t taken = static_cast<std::size_t>(std::min<std::uint64_t>(n, room));
   try {
     body.insert(body.end(), data, data + taken);
@@ -107,7 +111,7 @@ class CurlTransport final : public HttpTransport {
 
   std::expected<HttpResponse, TransportFailure> get(const std::string& url,
                                                     std::optional<ByteRange> range,
-                                                    std::uint64_t body_limit) override;
+                                                    std::uint64_t whole_limit) override;
 
  private:
   void run();
@@ -124,9 +128,10 @@ class CurlTransport final : public HttpTransport {
 
 std::expected<HttpResponse, TransportFailure> CurlTransport::get(const std::string& url,
                                                                  std::optional<ByteRange> range,
-                                                                 std::uint64_t body_limit) {
+                                                                 std::uint64_t whole_limit) {
   Job job;
-  job.limit = body_limit;
+  job.whole_limit = whole_limit;
+  job.range_limit = range ? range->length + 1 : whole_limit;
   job.easy = curl_easy_init();
   if (!job.easy) return std::unexpected(TransportFailure{IoError::out_of_memory(0), false});
   CURL* easy = job.easy;
@@ -141,6 +146,9 @@ std::expected<HttpResponse, TransportFailure> CurlTransport::get(const std::stri
   // A request that goes a whole timeout without a byte has stalled.
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, (timeout_ms + 999) / 1000));
+  // And a request that trickles has a deadline.
+  const auto deadline = request_deadline(options_.timeout, range ? range->length : whole_limit);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(deadline.count()));
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, job.error);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_body);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &job);

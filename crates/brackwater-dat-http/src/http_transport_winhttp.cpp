@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <memory>
 #include <new>
@@ -153,7 +154,7 @@ class WinHttpTransport final : public HttpTransport {
 
   std::expected<HttpResponse, TransportFailure> get(const std::string& url,
                                                     std::optional<ByteRange> range,
-                                                    std::uint64_t body_limit) override;
+                                                    std::uint64_t whole_limit) override;
 
  private:
   const HttpOptions options_;
@@ -162,7 +163,10 @@ class WinHttpTransport final : public HttpTransport {
 
 std::expected<HttpResponse, TransportFailure> WinHttpTransport::get(const std::string& url,
                                                                     std::optional<ByteRange> range,
-                                                                    std::uint64_t body_limit) {
+                                                                    std::uint64_t whole_limit) {
+  const auto started = std::chrono::steady_clock::now();
+  const auto deadline =
+      started + request_deadline(options_.timeout, range ? range->length : whole_limit);
   const std::wstring address = wide(url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -227,6 +231,7 @@ std::expected<HttpResponse, TransportFailure> WinHttpTransport::get(const std::s
     return last_failure();
   }
   response.status = static_cast<int>(status);
+  const std::uint64_t body_limit = status == 206 && range ? range->length + 1 : whole_limit;
   response.content_range = header(request.get(), WINHTTP_QUERY_CONTENT_RANGE);
   response.etag = header(request.get(), WINHTTP_QUERY_ETAG);
   response.last_modified = header(request.get(), WINHTTP_QUERY_LAST_MODIFIED);
@@ -266,6 +271,15 @@ std::expected<HttpResponse, TransportFailure> WinHttpTransport::get(const std::s
     body.resize(at + (read ? got : 0));
     if (!read) return last_failure();
     if (got == 0) break;
+    // A body that trickles in has a deadline all the same.
+    if (std::chrono::steady_clock::now() > deadline) {
+      return std::unexpected(TransportFailure{
+          IoError::simple(IoErrorKind::Other,
+                          "the answer came too slowly (a deadline of " +
+                              std::to_string((deadline - started) / std::chrono::seconds(1)) +
+                              " s)"),
+          true});
+    }
   }
   // WinHTTP may end a body whose connection closed early as if it were whole.
   if (known && !response.overflow && body.size() < length) {

@@ -30,8 +30,19 @@ std::optional<std::string> url_origin(std::string_view url) {
   return lower(url.substr(0, scheme)) + lower(authority);
 }
 
+// Whether `text` starts with a scheme of any kind ("file:", "ftp:").
+bool has_scheme(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos || colon == 0 ||
+      !std::isalpha(static_cast<unsigned char>(text[0])))
+    return false;
+  return std::ranges::all_of(text.substr(0, colon), [](unsigned char c) {
+    return std::isalnum(c) || c == '+' || c == '-' || c == '.';
+  });
+}
+
 std::string resolve_location(std::string_view base, std::string_view location) {
-  if (scheme_length(location) != 0) return std::string(location);
+  if (has_scheme(location)) return std::string(location);
   const std::string origin = url_origin(base).value_or("");
   if (location.starts_with("//"))
     return lower(base.substr(0, scheme_length(base))) + std::string(location.substr(2));

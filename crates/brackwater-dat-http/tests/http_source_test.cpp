@@ -162,6 +162,12 @@ TEST_F(HttpSourceTest, ServerFaults) {
     const std::string text = display_text(table.error());
     EXPECT_NE(text.find(server_->url("a.dat") + " (bytes "), std::string::npos) << text;
     EXPECT_NE(text.find(c.said), std::string::npos) << text;
+    if (c.how == "error") {
+      // Failing still, the server is given a rest: reads fail without asking it.
+      static_cast<void>(remote->get_file(0x20000002));
+      const std::string rested = display_text(remote->get_file(0x20000002).error());
+      EXPECT_NE(rested.find("not asked: the server failed the last"), std::string::npos) << rested;
+    }
     server_->reset();
   }
 }

@@ -138,12 +138,13 @@ class PyDatabase {
     options.timeout =
         std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(timeout * 1000)));
     if (!headers.is_none()) {
+      // The library judges each header; a name or value that is no text is a TypeError.
       for (const auto& [name, value] : py::cast<py::dict>(headers)) {
-        const auto text = py::cast<std::string>(name) + ": " + py::cast<std::string>(value);
-        if (text.find_first_of("\r\n") != std::string::npos) {
-          throw py::value_error("a header holds a line break");
+        if (!py::isinstance<py::str>(name) || !py::isinstance<py::str>(value)) {
+          throw py::type_error("headers are a mapping of str to str");
         }
-        options.headers.push_back(text);
+        options.headers.push_back(py::cast<std::string>(name) + ": " +
+                                  py::cast<std::string>(value));
       }
     }
     auto db = [&]() -> Result<DatDatabase> {
