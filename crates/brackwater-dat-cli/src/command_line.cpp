@@ -70,12 +70,8 @@ class HelpFormatter : public CLI::Formatter {
 
 const CLI::Validator kHeaderText(
     [](const std::string& text) {
-      const auto colon = text.find(':');
-      // A line break would start a header (or a request) of its own.
-      return colon != std::string::npos && colon > 0 && text.find_first_of(" \t") > colon &&
-                     text.find_first_of("\r\n") == std::string::npos
-                 ? std::string()
-                 : "'" + text + "' is not a header: use 'Name: value'";
+      const auto wrong = http_header_problem(text);
+      return wrong ? "the header '" + text + "' " + *wrong : std::string();
     },
     "");
 

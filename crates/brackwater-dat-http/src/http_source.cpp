@@ -117,27 +117,6 @@ bool retryable_status(int status) {
   return status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
 }
 
-// What is wrong with an extra header, if anything: it must be "Name: value"
-// with a name of token characters and a value of one line, and leave the
-// request's framing and range to the reader.
-std::optional<std::string> header_problem(std::string_view header) {
-  const std::size_t colon = header.find(':');
-  const std::string_view name = header.substr(0, colon);
-  const bool token = !name.empty() && std::ranges::all_of(name, [](unsigned char c) {
-    return std::isalnum(c) || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-  });
-  if (colon == std::string_view::npos || !token) return "is not 'Name: value'";
-  if (header.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-    return "holds a line break or a NUL";
-  }
-  std::string lower(name);
-  std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (lower == "range" || lower == "content-length" || lower == "transfer-encoding") {
-    return "is the reader's own to send";
-  }
-  return std::nullopt;
-}
-
 // A server that ignores ranges sent the archive whole: it is held as sent.
 class WholeSource final : public Source {
  public:
@@ -652,6 +631,24 @@ void HttpSource::will_need(std::uint64_t offset, std::uint64_t length) const {
 }  // namespace
 }  // namespace http
 
+std::optional<std::string> http_header_problem(std::string_view header) {
+  const std::size_t colon = header.find(':');
+  const std::string_view name = header.substr(0, colon);
+  const bool token = !name.empty() && std::ranges::all_of(name, [](unsigned char c) {
+    return std::isalnum(c) || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+  });
+  if (colon == std::string_view::npos || !token) return "is not 'Name: value'";
+  if (header.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return "holds a line break or a NUL";
+  }
+  std::string lower(name);
+  std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (lower == "range" || lower == "content-length" || lower == "transfer-encoding") {
+    return "is the reader's own to send";
+  }
+  return std::nullopt;
+}
+
 bool is_http_url(std::string_view text) noexcept {
   try {
     return http::url_origin(text).has_value();
@@ -667,7 +664,7 @@ Result<std::unique_ptr<Source>> open_http_source(std::string_view url, HttpOptio
         address, IoError::simple(IoErrorKind::InvalidData, "not an http:// or https:// URL")}});
   }
   for (const std::string& header : options.headers) {
-    if (const auto wrong = http::header_problem(header)) {
+    if (const auto wrong = http_header_problem(header)) {
       return std::unexpected(DatError{DatError::PathError{
           address, IoError::simple(IoErrorKind::InvalidData,
                                    "the header " + debug_text(header) + " " + *wrong)}});

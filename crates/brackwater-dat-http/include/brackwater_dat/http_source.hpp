@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,12 @@ struct HttpOptions {
   // Told of every request as it ends, from the thread that made it.
   std::function<void(const HttpExchange&)> on_exchange;
 };
+
+// What is wrong with an extra header, if anything: it must be "Name: value"
+// with a name of token characters and a value of one line, and leave the
+// request's framing and range to the reader. open_http_source refuses such
+// a header; callers that take headers from people can say so sooner.
+std::optional<std::string> http_header_problem(std::string_view header);
 
 // Whether `text` is an http:// or https:// URL rather than a path.
 bool is_http_url(std::string_view text) noexcept;
